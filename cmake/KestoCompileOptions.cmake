@@ -1,0 +1,27 @@
+# Warnings and sanitizers shared by every target of the project.
+add_library(kesto_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(kesto_warnings INTERFACE /W4)
+else()
+  target_compile_options(kesto_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
+endif()
+
+if(KESTO_SANITIZE)
+  message(STATUS "kesto: building with -fsanitize=${KESTO_SANITIZE}")
+  add_compile_options(-fsanitize=${KESTO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${KESTO_SANITIZE})
+endif()
+
+# Every library of the project: an ALIAS in the kesto:: namespace and the shared warnings.
+function(kesto_library name)
+  cmake_parse_arguments(ARG "INTERFACE" "ALIAS" "" ${ARGN})
+  if(ARG_INTERFACE)
+    add_library(${name} INTERFACE ${ARG_UNPARSED_ARGUMENTS})
+  else()
+    add_library(${name} STATIC ${ARG_UNPARSED_ARGUMENTS})
+    target_link_libraries(${name} PRIVATE kesto_warnings)
+  endif()
+  if(ARG_ALIAS)
+    add_library(kesto::${ARG_ALIAS} ALIAS ${name})
+  endif()
+endfunction()

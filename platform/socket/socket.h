@@ -1,0 +1,70 @@
+#ifndef KESTO_PLATFORM_SOCKET_H_
+#define KESTO_PLATFORM_SOCKET_H_
+
+// The only header of the project that includes the system's socket headers. Everything else
+// writes its socket code once, against these declarations: sockets are plain ints (-1 when
+// invalid) on both platforms, and the calls whose signatures differ between Winsock and POSIX
+// (options, receive and send buffers, non-blocking mode, errors) have a wrapper here.
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#endif
+
+#include <cstddef>
+#include <string>
+
+namespace kesto::platform {
+
+#ifdef _WIN32
+using SockLen = int;
+#else
+using SockLen = socklen_t;
+#endif
+
+inline constexpr int kInvalidSocket = -1;
+
+// Starts the platform's socket library (Winsock 2.0); true where none is needed.
+bool SocketStartup();
+// Releases what SocketStartup took; a no-op where nothing was taken.
+void SocketCleanup();
+
+// socket(2); -1 on failure.
+int SocketOpen(int domain, int type, int protocol);
+// closesocket / close; the platform's result (0 on success).
+int SocketClose(int s);
+bool SocketSetNonBlocking(int s, bool on);
+// setsockopt with an int value; true on success.
+bool SocketSetOption(int s, int level, int name, int value);
+// setsockopt with an arbitrary value (for example ip_mreq); true on success.
+bool SocketSetOptionRaw(int s, int level, int name, const void* value, SockLen length);
+// getsockopt with an int value; false when the option cannot be read.
+bool SocketGetOption(int s, int level, int name, int* value);
+
+int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* from_length);
+int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to);
+int SocketRecv(int s, void* buffer, int size);
+int SocketSend(int s, const void* data, int size);
+
+// The error of the last failed socket call on this thread (WSAGetLastError / errno).
+int SocketLastError();
+// True when the error says a non-blocking call found nothing to do.
+bool SocketErrorIsWouldBlock(int error);
+std::string SocketErrorText(int error);
+
+// Whether select() can watch this socket. POSIX fd_sets are bitmaps of FD_SETSIZE bits, so a
+// descriptor at or above FD_SETSIZE cannot be set without writing past the set; Winsock fd_sets
+// are arrays of handles and take any socket.
+bool SocketFitsSelect(int s);
+
+}  // namespace kesto::platform
+
+#endif  // KESTO_PLATFORM_SOCKET_H_

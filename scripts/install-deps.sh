@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the project needs, only those that are missing.
+# Usage: scripts/install-deps.sh [runtime]   ("runtime": only what building cloudpump needs)
+set -euo pipefail
+
+runtime=(cmake g++ ninja-build libspdlog-dev libfmt-dev rapidjson-dev)
+testing=(libgtest-dev libbenchmark-dev iproute2 util-linux
+         g++-mingw-w64-x86-64-posix wine64
+         octave liboctave-dev
+         clang libclang-rt-14-dev)
+
+wanted=("${runtime[@]}")
+[ "${1:-}" = runtime ] || wanted+=("${testing[@]}")
+
+missing=()
+for p in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

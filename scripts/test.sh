@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The project's whole test run: installs what is missing, then builds once per configuration
+# and runs every test.
+#   1. native build (tests, benchmarks built but not run, MEX plug-ins and their Octave tests)
+#   2. AddressSanitizer + UndefinedBehaviorSanitizer
+#   3. ThreadSanitizer
+#   4. Windows: mingw-w64 cross build, tests run under Wine
+#   5. fuzz targets, each for a bounded time (KESTO_FUZZ_SECONDS, default 60)
+# Networked tests run inside a private network namespace when the machine allows it, so nothing
+# they send can leave the machine.
+# Usage: scripts/test.sh [stage...]   stages: native asan tsan windows fuzz (default: all)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${KESTO_BUILD_ROOT:-$root/build/test}
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(native asan tsan windows fuzz)
+
+"$root/scripts/install-deps.sh"
+
+# Runs a command in a fresh network namespace holding only loopback, when we may make one.
+isolated() {
+  if unshare -n true 2>/dev/null; then
+    unshare -n sh -c 'ip link set lo up && exec "$@"' isolated "$@"
+  else
+    echo "note: no private network namespace here; tests use loopback only" >&2
+    "$@"
+  fi
+}
+
+configure_build() {  # dir, cmake args...
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir"
+}
+
+run_ctest() {  # dir, ctest args...
+  local dir=$1; shift
+  isolated ctest --test-dir "$dir" --output-on-failure --no-tests=error -j2 "$@"
+}
+
+for stage in "${stages[@]}"; do
+  echo "=== $stage ==="
+  case $stage in
+    native)
+      configure_build "$out/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+      run_ctest "$out/native"
+      ;;
+    asan)
+      configure_build "$out/asan" -DCMAKE_BUILD_TYPE=Debug -DKESTO_SANITIZE=address,undefined \
+        -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF
+      ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest "$out/asan"
+      ;;
+    tsan)
+      configure_build "$out/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTO_SANITIZE=thread \
+        -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF
+      TSAN_OPTIONS=halt_on_error=1 run_ctest "$out/tsan"
+      ;;
+    windows)
+      configure_build "$out/windows" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+        -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF
+      export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$out/wineprefix}
+      [ -d "$WINEPREFIX" ] || isolated wineboot -i >/dev/null 2>&1 || true
+      run_ctest "$out/windows" -j1
+      ;;
+    fuzz)
+      if [ -f "$root/fuzz/CMakeLists.txt" ]; then
+        configure_build "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTO_BUILD_FUZZ=ON \
+          -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+          -DKESTO_BUILD_TESTS=OFF -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF
+        "$root/scripts/run-fuzzers.sh" "$out/fuzz/fuzz" "${KESTO_FUZZ_SECONDS:-60}"
+      else
+        echo "no fuzz targets yet"
+      fi
+      ;;
+    *) echo "unknown stage: $stage" >&2; exit 2 ;;
+  esac
+done
+echo "=== all stages passed: ${stages[*]} ==="

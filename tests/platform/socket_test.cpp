@@ -1,0 +1,89 @@
+#include "socket.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace kesto::platform {
+namespace {
+
+class SocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SocketStartup()); }
+  void TearDown() override { SocketCleanup(); }
+};
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return addr;
+}
+
+int BoundUdpSocket(sockaddr_in* bound) {
+  const int s = SocketOpen(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (s == kInvalidSocket) return s;
+  sockaddr_in addr = Loopback(0);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return kInvalidSocket;
+  SockLen length = sizeof(*bound);
+  ::getsockname(s, reinterpret_cast<sockaddr*>(bound), &length);
+  return s;
+}
+
+TEST_F(SocketTest, LoopbackDatagramRoundTrip) {
+  sockaddr_in to{}, from{};
+  const int receiver = BoundUdpSocket(&to);
+  const int sender = BoundUdpSocket(&from);
+  ASSERT_NE(receiver, kInvalidSocket);
+  ASSERT_NE(sender, kInvalidSocket);
+  EXPECT_TRUE(SocketFitsSelect(receiver));
+
+  const char text[] = "lidar";
+  ASSERT_EQ(SocketSendTo(sender, text, sizeof(text), to), static_cast<int>(sizeof(text)));
+  char buffer[64] = {};
+  sockaddr_in source{};
+  SockLen length = sizeof(source);
+  ASSERT_EQ(SocketRecvFrom(receiver, buffer, sizeof(buffer), &source, &length),
+            static_cast<int>(sizeof(text)));
+  EXPECT_STREQ(buffer, text);
+  EXPECT_EQ(source.sin_port, from.sin_port);
+  EXPECT_EQ(SocketClose(sender), 0);
+  EXPECT_EQ(SocketClose(receiver), 0);
+}
+
+TEST_F(SocketTest, NonBlockingReceiveOnEmptySocketWouldBlock) {
+  sockaddr_in bound{};
+  const int s = BoundUdpSocket(&bound);
+  ASSERT_NE(s, kInvalidSocket);
+  ASSERT_TRUE(SocketSetNonBlocking(s, true));
+  char buffer[16];
+  EXPECT_LT(SocketRecv(s, buffer, sizeof(buffer)), 0);
+  EXPECT_TRUE(SocketErrorIsWouldBlock(SocketLastError()));
+  SocketClose(s);
+}
+
+TEST_F(SocketTest, OptionsAreSetAndReadBack) {
+  const int s = SocketOpen(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  ASSERT_NE(s, kInvalidSocket);
+  EXPECT_TRUE(SocketSetOption(s, SOL_SOCKET, SO_BROADCAST, 1));
+  int value = 0;
+  ASSERT_TRUE(SocketGetOption(s, SOL_SOCKET, SO_BROADCAST, &value));
+  EXPECT_NE(value, 0);
+  EXPECT_TRUE(SocketSetOption(s, SOL_SOCKET, SO_RCVBUF, 1 << 20));
+  ASSERT_TRUE(SocketGetOption(s, SOL_SOCKET, SO_RCVBUF, &value));
+  EXPECT_GT(value, 0);
+  SocketClose(s);
+}
+
+TEST_F(SocketTest, CallsOnAClosedSocketFail) {
+  const int s = SocketOpen(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  ASSERT_NE(s, kInvalidSocket);
+  ASSERT_EQ(SocketClose(s), 0);
+  EXPECT_FALSE(SocketSetOption(s, SOL_SOCKET, SO_BROADCAST, 1));
+  EXPECT_NE(SocketLastError(), 0);
+  EXPECT_FALSE(SocketErrorText(SocketLastError()).empty());
+}
+
+}  // namespace
+}  // namespace kesto::platform
