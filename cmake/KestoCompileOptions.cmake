@@ -6,6 +6,13 @@ else()
   target_compile_options(kesto_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion)
 endif()
 
+if(KESTO_BUILD_FUZZ AND NOT KESTO_SANITIZE)
+  set(KESTO_SANITIZE "address,undefined")
+endif()
+if(KESTO_BUILD_FUZZ)
+  # Coverage instrumentation for the kit's own code, so libFuzzer sees inside it.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 if(KESTO_SANITIZE)
   message(STATUS "kesto: building with -fsanitize=${KESTO_SANITIZE}")
   add_compile_options(-fsanitize=${KESTO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
