@@ -40,12 +40,19 @@ void StoreLe32(uint8_t* p, uint32_t value) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// The frame's length field when `size` bytes hold at least a header and the whole frame it
+// announces, else 0. Both the check and the decoder rely on this before touching the payload.
+uint16_t LengthInside(const uint8_t* frame, uint32_t size) {
+  if (frame == nullptr || size < kFrameHeaderLength) return 0;
+  const uint16_t length = LoadLe16(frame + kLengthOffset);
+  return length >= kFrameHeaderLength && length <= size ? length : 0;
+}
+
 }  // namespace
 
 bool SdkProtocol::DecodeFrame(const uint8_t* frame, uint32_t size, ProtocolCommand& command) const {
-  if (frame == nullptr || size < kFrameHeaderLength) return false;
-  const uint16_t length = FrameLengthOf(frame);
-  if (length < kFrameHeaderLength || length > size) return false;
+  const uint16_t length = LengthInside(frame, size);
+  if (length == 0) return false;
   command = ProtocolCommand{};
   command.version = frame[kVersionOffset];
   command.seq = LoadLe32(frame + kSeqOffset);
@@ -89,10 +96,9 @@ uint16_t SdkProtocol::FrameLengthOf(const uint8_t* frame) const {
 }
 
 bool SdkProtocol::VerifyFrame(const uint8_t* frame, uint32_t size) const {
-  if (frame == nullptr || size < kFrameHeaderLength) return false;
+  const uint16_t length = LengthInside(frame, size);
+  if (length == 0) return false;
   if (frame[kStartOffset] != kStartByte || frame[kVersionOffset] != kWireVersion) return false;
-  const uint16_t length = FrameLengthOf(frame);
-  if (length < kFrameHeaderLength || length > size) return false;
   if (Crc16(frame, kHeaderCrcOffset) != LoadLe16(frame + kHeaderCrcOffset)) return false;
   return Crc32(frame + kFrameHeaderLength, length - kFrameHeaderLength) ==
          LoadLe32(frame + kPayloadCrcOffset);

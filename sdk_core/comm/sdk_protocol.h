@@ -32,9 +32,10 @@ class SdkProtocol final : public Protocol {
   uint32_t MinFrameLength() const override { return kFrameHeaderLength; }
   uint32_t HeaderLength() const override { return kFrameHeaderLength; }
   uint16_t FrameLengthOf(const uint8_t* frame) const override;
-  // Rejects silently; the first failing test decides: at least 24 bytes, start byte, version 0,
-  // 24 <= length field <= size, header CRC, payload CRC (which must be 0 for an empty payload).
-  // Bytes after the length field's end are ignored.
+  // Passes when all hold: at least 24 bytes, 24 <= length field <= size, start byte 0xAA,
+  // version 0, header CRC, payload CRC (0 for an empty payload). Rejects silently. Bytes beyond
+  // the length field's end are ignored. The checksums are computed only once the lengths are
+  // known to lie inside the datagram.
   bool VerifyFrame(const uint8_t* frame, uint32_t size) const override;
 };
 
