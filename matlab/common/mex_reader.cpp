@@ -49,6 +49,12 @@ double* BeginReaderCall(const ReaderConfig& config, ReaderState& state, int nlhs
   return plhs[0] == nullptr ? nullptr : mxGetPr(plhs[0]);
 }
 
+void RunReader(const ReaderConfig& config, ReaderState& state, int nlhs, mxArray* plhs[], int nrhs) {
+  double* matrix = BeginReaderCall(config, state, nlhs, plhs, nrhs);
+  if (matrix == nullptr) return;
+  if (!config.convert(state.block.data(), matrix)) Print(kUnknownFormat);
+}
+
 void EndReader(ReaderState& state) {
   if (state.initialised != 1) return;
   Print(kExitMessage);

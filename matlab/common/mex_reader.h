@@ -7,6 +7,7 @@
 // block into the matrix.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "mex_api.h"
 #include "shared_memory.h"
@@ -23,6 +24,9 @@ struct ReaderConfig {
   const char* usage_line;      // "Usage: <name>", padded, with its line feed
   const char* call_line;       // "data=<name>;", padded, with its line feed
   void (*exit_hook)(void);     // the plug-in's exit function, registered once mapped
+  // Converts the mapped block into the rows x cols matrix; false when the block holds a data
+  // type the reader does not know.
+  bool (*convert)(const std::uint8_t* block, double* matrix);
 };
 
 // Module-level state of one plug-in, alive as long as the host keeps the plug-in loaded.
@@ -39,6 +43,12 @@ inline constexpr char kOpenError[] = "Could not open file mapping object\n";
 inline constexpr char kUsageError[] = "One input and one output must be required.";
 inline constexpr char kUsageRule[] = "------------------------------\n";
 inline constexpr char kExitMessage[] = "MEX-file is safely terminated.\n";
+inline constexpr char kUnknownFormat[] = "**************unknown data format*******\n";
+
+// A whole call of a reader's mexFunction: BeginReaderCall, then the conversion of the block
+// into the matrix, with a printed line (not an error) when the conversion does not know the
+// block's data type.
+void RunReader(const ReaderConfig& config, ReaderState& state, int nlhs, mxArray* plhs[], int nrhs);
 
 // Runs a call up to the output matrix: rejects inputs, maps the block when it is not mapped yet,
 // rejects any number of outputs but one (showing the usage first), then creates the zero-filled

@@ -8,13 +8,8 @@
 
 namespace {
 
-using kesto::matlab::ReaderConfig;
-using kesto::matlab::ReaderState;
-
-constexpr char kUnknownFormat[] = "**************unknown data format*******\n";
-
 // Host interpreter thread only, like every call into the plug-in.
-ReaderState g_reader;
+kesto::matlab::ReaderState g_reader;
 
 void ExitHook() { kesto::matlab::EndReader(g_reader); }
 
@@ -22,21 +17,14 @@ constexpr char kUsageLine[] = "Usage: lidartap5                \n";
 constexpr char kCallLine[] = "data=lidartap5;                 \n";
 static_assert(sizeof(kUsageLine) == 34 && sizeof(kCallLine) == 34, "padded to 32 characters");
 
-constexpr ReaderConfig kConfig{kesto::block::kBlockName,
-                               kesto::block::kBlockSize,
-                               kesto::matlab::kPacketMatrixRows,
-                               kesto::matlab::kPacketMatrixCols,
-                               kUsageLine,
-                               kCallLine,
-                               ExitHook};
+constexpr kesto::matlab::ReaderConfig kConfig{
+    kesto::block::kBlockName,         kesto::block::kBlockSize, kesto::matlab::kPacketMatrixRows,
+    kesto::matlab::kPacketMatrixCols, kUsageLine,               kCallLine,
+    ExitHook,                         kesto::matlab::ConvertPacketBlock};
 
 }  // namespace
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   static_cast<void>(prhs);
-  double* matrix = kesto::matlab::BeginReaderCall(kConfig, g_reader, nlhs, plhs, nrhs);
-  if (matrix == nullptr) return;
-  if (!kesto::matlab::ConvertPacketBlock(g_reader.block.data(), matrix)) {
-    mexPrintf("%s", kUnknownFormat);
-  }
+  kesto::matlab::RunReader(kConfig, g_reader, nlhs, plhs, nrhs);
 }

@@ -28,12 +28,15 @@ std::size_t g_size = 0;
 void TestExitHook() { EndReader(g_state); }
 
 // Copies the block's first byte into the 1 x 1 output, so a read through a bad view would show.
+bool FirstByte(const std::uint8_t* block, double* matrix) {
+  matrix[0] = block[0];
+  return true;
+}
+
 void TestGateway(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   static_cast<void>(prhs);
-  const ReaderConfig config{g_name.c_str(), g_size, 1, 1, "usage\n", "call\n", TestExitHook};
-  double* matrix = BeginReaderCall(config, g_state, nlhs, plhs, nrhs);
-  if (matrix == nullptr) return;
-  matrix[0] = g_state.block.data()[0];
+  const ReaderConfig config{g_name.c_str(), g_size, 1, 1, "usage\n", "call\n", TestExitHook, FirstByte};
+  RunReader(config, g_state, nlhs, plhs, nrhs);
 }
 
 // A way to make the block fail on this platform, and the kind of failure it gives.

@@ -3,18 +3,6 @@
 % against the formulas the filler uses. Any failed check ends the script with an error.
 1;
 
-function check(condition, what)
-  if ~condition
-    error('reader_octave_test: check failed: %s', what);
-  end
-end
-
-function fill(varargin)
-  command = [getenv('KESTO_BLOCK_FILLER') sprintf(' %s', varargin{:})];
-  [status, text] = system(command);
-  check(status == 0, [command ': ' text]);
-end
-
 function n = count(text, fragment)
   n = numel(strfind(text, fragment));
 end
@@ -46,80 +34,81 @@ function m = expected_points(type)
 end
 
 addpath(getenv('KESTO_MEX_DIR'));
+addpath(fileparts(mfilename('fullpath')));  % test_check, test_fill
 banner = 'Shared-memory access for MATLAB, by Kesto (c) 2024';
 site = 'https://www.kesto.example.com  built ';
 
 % ---- lidartap5 ----
-fill('unlink');
+test_fill('unlink');
 out = evalc('data = lidartap5;');
-check(isequal(size(data), [5 98]) && isreal(data) && isa(data, 'double'), 'lidartap5 gives a real 5 x 98 double');
-check(~any(data(:)), 'lidartap5 without writer gives zeros');
-check(count(out, banner) == 1 && count(out, site) == 1, ['banner once: ' out]);
+test_check(isequal(size(data), [5 98]) && isreal(data) && isa(data, 'double'), 'lidartap5 gives a real 5 x 98 double');
+test_check(~any(data(:)), 'lidartap5 without writer gives zeros');
+test_check(count(out, banner) == 1 && count(out, site) == 1, ['banner once: ' out]);
 out = evalc('data = lidartap5;');
-check(isempty(out), ['no banner on the second call: ' out]);
+test_check(isempty(out), ['no banner on the second call: ' out]);
 
-fill('v5-imu');
+test_fill('v5-imu');
 data = lidartap5;
 imu = zeros(5, 98);
 imu(2, 1) = 0;
 imu(4, 2) = 5000000001;
 imu([3 4 5 6 7 8]) = double(single([0.5 -1.25 3.75 100 -0.015625 9.80665]));
-check(isequal(data, imu), 'IMU packet');
+test_check(isequal(data, imu), 'IMU packet');
 
 for type = 1:3
-  fill('v5-points', num2str(type));
+  test_fill('v5-points', num2str(type));
   data = lidartap5;
-  check(isequal(data, expected_points(type)), sprintf('point packet of type %d', type));
+  test_check(isequal(data, expected_points(type)), sprintf('point packet of type %d', type));
 end
 
-fill('v5-type', '7');
+test_fill('v5-type', '7');
 out = evalc('data = lidartap5;');
-check(strcmp(out, sprintf('**************unknown data format*******\n')), ['unknown type line: ' out]);
+test_check(strcmp(out, sprintf('**************unknown data format*******\n')), ['unknown type line: ' out]);
 unknown = zeros(5, 98);
 unknown(1, 1) = 7;
-check(isequal(data, unknown), 'unknown type gives the type only');
+test_check(isequal(data, unknown), 'unknown type gives the type only');
 
-check(strcmp(error_of('lidartap5(1)'), 'lidartap5: zero input must be required for shared memory.'), ...
+test_check(strcmp(error_of('lidartap5(1)'), 'lidartap5: zero input must be required for shared memory.'), ...
       'input refused');
 out = evalc('try, lidartap5; catch err, disp(err.message); end');
 usage = sprintf(['------------------------------\n' ...
                  'Usage: lidartap5                \n' ...
                  'data=lidartap5;                 \n']);
-check(count(out, usage) == 1 && count(out, banner) == 1, ['usage text: ' out]);
-check(count(out, 'lidartap5: One input and one output must be required.') == 1, ['usage error: ' out]);
+test_check(count(out, usage) == 1 && count(out, banner) == 1, ['usage text: ' out]);
+test_check(count(out, 'lidartap5: One input and one output must be required.') == 1, ['usage error: ' out]);
 
 out = evalc('clear lidartap5');
-check(strcmp(out, sprintf('MEX-file is safely terminated.\n')), ['exit hook: ' out]);
-fill('v5-points', '2');
+test_check(strcmp(out, sprintf('MEX-file is safely terminated.\n')), ['exit hook: ' out]);
+test_fill('v5-points', '2');
 out = evalc('data = lidartap5;');
-check(count(out, banner) == 1, 'banner again after clear');
-check(isequal(data, expected_points(2)), 'mapped again after clear');
+test_check(count(out, banner) == 1, 'banner again after clear');
+test_check(isequal(data, expected_points(2)), 'mapped again after clear');
 evalc('clear lidartap5');
 
 % ---- lidartap2 ----
 out = evalc('data = lidartap2;');
-check(isequal(size(data), [3 98]) && isreal(data), 'lidartap2 gives a real 3 x 98 matrix');
-check(~any(data(:)), 'lidartap2 without writer gives zeros, whatever the bridge block holds');
-check(count(out, banner) == 1, ['lidartap2 banner once: ' out]);
+test_check(isequal(size(data), [3 98]) && isreal(data), 'lidartap2 gives a real 3 x 98 matrix');
+test_check(~any(data(:)), 'lidartap2 without writer gives zeros, whatever the bridge block holds');
+test_check(count(out, banner) == 1, ['lidartap2 banner once: ' out]);
 
-fill('legacy');
+test_fill('legacy');
 data = lidartap2;
 i = 0:287;
 legacy = zeros(3, 98);
 legacy(1:288) = (-1) .^ i .* (1001 * i + 1);
 legacy(289:294) = 0.25 * (1:6) - 1;
-check(isequal(data, legacy), 'legacy block');
+test_check(isequal(data, legacy), 'legacy block');
 
-check(strcmp(error_of('lidartap2(1)'), 'lidartap2: zero input must be required for shared memory.'), ...
+test_check(strcmp(error_of('lidartap2(1)'), 'lidartap2: zero input must be required for shared memory.'), ...
       'lidartap2 input refused');
 out = evalc('try, lidartap2; catch err, disp(err.message); end');
 usage = sprintf(['------------------------------\n' ...
                  'Usage: lidartap2               \n' ...
                  'data=lidartap2;                \n']);
-check(count(out, usage) == 1, ['lidartap2 usage text: ' out]);
-check(count(out, 'lidartap2: One input and one output must be required.') == 1, ['lidartap2 usage error: ' out]);
+test_check(count(out, usage) == 1, ['lidartap2 usage text: ' out]);
+test_check(count(out, 'lidartap2: One input and one output must be required.') == 1, ['lidartap2 usage error: ' out]);
 out = evalc('clear lidartap2');
-check(strcmp(out, sprintf('MEX-file is safely terminated.\n')), ['lidartap2 exit hook: ' out]);
+test_check(strcmp(out, sprintf('MEX-file is safely terminated.\n')), ['lidartap2 exit hook: ' out]);
 
-fill('unlink');
+test_fill('unlink');
 disp('reader_octave_test: all checks passed');
