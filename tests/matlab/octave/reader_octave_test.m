@@ -16,6 +16,21 @@ function message = error_of(statement)
   end
 end
 
+% The errors of a call with an input and of a bare statement, the usage text shown before the
+% latter (padded to `width` characters), and the exit hook on clear.
+function check_errors_and_exit(name, width, banner)
+  test_check(strcmp(error_of([name '(1)']), [name ': zero input must be required for shared memory.']), ...
+             [name ' input refused']);
+  out = evalc(['try, ' name '; catch err, disp(err.message); end']);
+  usage = sprintf('------------------------------\n%-*s\n%-*s\n', width, ['Usage: ' name], ...
+                  width, ['data=' name ';']);
+  test_check(count(out, usage) == 1 && count(out, banner) == 1, [name ' usage text: ' out]);
+  test_check(count(out, [name ': One input and one output must be required.']) == 1, ...
+             [name ' usage error: ' out]);
+  out = evalc(['clear ' name]);
+  test_check(strcmp(out, sprintf('MEX-file is safely terminated.\n')), [name ' exit hook: ' out]);
+end
+
 function m = expected_points(type)
   m = zeros(5, 98);
   m(1, 1) = type;
@@ -68,17 +83,7 @@ unknown = zeros(5, 98);
 unknown(1, 1) = 7;
 test_check(isequal(data, unknown), 'unknown type gives the type only');
 
-test_check(strcmp(error_of('lidartap5(1)'), 'lidartap5: zero input must be required for shared memory.'), ...
-      'input refused');
-out = evalc('try, lidartap5; catch err, disp(err.message); end');
-usage = sprintf(['------------------------------\n' ...
-                 'Usage: lidartap5                \n' ...
-                 'data=lidartap5;                 \n']);
-test_check(count(out, usage) == 1 && count(out, banner) == 1, ['usage text: ' out]);
-test_check(count(out, 'lidartap5: One input and one output must be required.') == 1, ['usage error: ' out]);
-
-out = evalc('clear lidartap5');
-test_check(strcmp(out, sprintf('MEX-file is safely terminated.\n')), ['exit hook: ' out]);
+check_errors_and_exit('lidartap5', 32, banner);
 test_fill('v5-points', '2');
 out = evalc('data = lidartap5;');
 test_check(count(out, banner) == 1, 'banner again after clear');
@@ -99,16 +104,7 @@ legacy(1:288) = (-1) .^ i .* (1001 * i + 1);
 legacy(289:294) = 0.25 * (1:6) - 1;
 test_check(isequal(data, legacy), 'legacy block');
 
-test_check(strcmp(error_of('lidartap2(1)'), 'lidartap2: zero input must be required for shared memory.'), ...
-      'lidartap2 input refused');
-out = evalc('try, lidartap2; catch err, disp(err.message); end');
-usage = sprintf(['------------------------------\n' ...
-                 'Usage: lidartap2               \n' ...
-                 'data=lidartap2;                \n']);
-test_check(count(out, usage) == 1, ['lidartap2 usage text: ' out]);
-test_check(count(out, 'lidartap2: One input and one output must be required.') == 1, ['lidartap2 usage error: ' out]);
-out = evalc('clear lidartap2');
-test_check(strcmp(out, sprintf('MEX-file is safely terminated.\n')), ['lidartap2 exit hook: ' out]);
+check_errors_and_exit('lidartap2', 31, banner);
 
 test_fill('unlink');
 disp('reader_octave_test: all checks passed');
