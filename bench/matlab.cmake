@@ -6,11 +6,17 @@ kesto_add_bench(reader_matrix_bench SOURCES reader_matrix_bench.cpp
 if(KESTO_OCTAVE_MEX_DIR AND KESTO_OCTAVE_CLI)
   set(_bench_run ${CMAKE_CURRENT_BINARY_DIR}/octave_bench_run)
   file(MAKE_DIRECTORY ${_bench_run})
+  set(_bench_env KESTO_MEX_DIR=${KESTO_OCTAVE_MEX_DIR})
+  set(_bench_deps lidartap5_octave lidartap2_octave)
+  if(TARGET block_filler)
+    list(APPEND _bench_env KESTO_BLOCK_FILLER=$<TARGET_FILE:block_filler>)
+    list(APPEND _bench_deps block_filler)
+  endif()
   add_custom_target(octave_reader_bench
-    COMMAND ${CMAKE_COMMAND} -E env KESTO_MEX_DIR=${KESTO_OCTAVE_MEX_DIR}
+    COMMAND ${CMAKE_COMMAND} -E env ${_bench_env}
             ${KESTO_OCTAVE_CLI} --no-gui -q ${CMAKE_CURRENT_SOURCE_DIR}/octave_reader_bench.m
     WORKING_DIRECTORY ${_bench_run}
-    DEPENDS lidartap5_octave lidartap2_octave
+    DEPENDS ${_bench_deps}
     USES_TERMINAL
     VERBATIM)
 endif()
