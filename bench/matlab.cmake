@@ -16,7 +16,7 @@ if(KESTO_OCTAVE_MEX_DIR AND KESTO_OCTAVE_CLI)
     COMMAND ${CMAKE_COMMAND} -E env ${_bench_env}
             ${KESTO_OCTAVE_CLI} --no-gui -q ${CMAKE_CURRENT_SOURCE_DIR}/octave_reader_bench.m
     WORKING_DIRECTORY ${_bench_run}
-    DEPENDS ${_bench_deps}
     USES_TERMINAL
     VERBATIM)
+  add_dependencies(octave_reader_bench ${_bench_deps})
 endif()
