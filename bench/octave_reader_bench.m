@@ -45,3 +45,6 @@ printf('data = lidartap5:          %8.3f us per call\n', tap5);
 printf('data = zeros(3, 98):       %8.3f us per call\n', zeros3);
 printf('data = lidartap2:          %8.3f us per call\n', tap2);
 evalc('clear lidartap5 lidartap2');
+if ~isempty(filler)
+  system([filler ' unlink']);
+end
