@@ -1,7 +1,8 @@
 #ifndef KESTO_LIDAR_MODEL_MAP_H_
 #define KESTO_LIDAR_MODEL_MAP_H_
 
-// Lidar model names as the configuration file spells its sections, and their device-type codes.
+// Lidar model names as the configuration file spells its sections, their device-type codes, and
+// what the kit knows of a model regardless of configuration.
 
 #include <array>
 #include <map>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "kesto_lidar_sdk.h"
+#include "lidar_cfg.h"
 
 namespace kesto::lidar {
 
@@ -30,6 +32,10 @@ inline const std::map<std::string, int> kLidarModelMap = [] {
   for (const LidarModel& model : kLidarModels) map.emplace(model.name, model.dev_type);
   return map;
 }();
+
+// ORBIT lidars listen and send on fixed lidar-side ports; the checks force a configuration onto
+// them and the request builders name them as the source ports of the streams.
+inline constexpr LidarNetInfo kOrbitLidarPorts = {56100, 56200, 56300, 56400, 56500};
 
 }  // namespace kesto::lidar
 

@@ -6,16 +6,10 @@
 #include "build_request.h"
 #include "kesto_lidar_sdk.h"
 #include "kit_log.h"
+#include "model_map.h"
 
 namespace kesto::lidar {
 namespace {
-
-// ORBIT lidars listen and send on fixed ports; a configuration cannot move them.
-constexpr uint16_t kOrbitCmdDataPort = 56100;
-constexpr uint16_t kOrbitPushMsgPort = 56200;
-constexpr uint16_t kOrbitPointDataPort = 56300;
-constexpr uint16_t kOrbitImuDataPort = 56400;
-constexpr uint16_t kOrbitLogDataPort = 56500;
 
 enum class GroupCheck { kUnicast, kMulticast, kInvalid, kUnreadable };
 
@@ -77,25 +71,25 @@ bool ConfigChecker::CheckLidarIp() {
 
 void ConfigChecker::CheckPort(uint8_t dev_type, LidarNetInfo& lidar_net_info) {
   if (dev_type != kKestoLidarDevTypeOrbit) return;
-  if (lidar_net_info.cmd_data_port != kOrbitCmdDataPort) {
-    KESTO_LOG_ERROR("Orbit lidar command data port must be {}", kOrbitCmdDataPort);
-    lidar_net_info.cmd_data_port = kOrbitCmdDataPort;
+  if (lidar_net_info.cmd_data_port != kOrbitLidarPorts.cmd_data_port) {
+    KESTO_LOG_ERROR("Orbit lidar command data port must be {}", kOrbitLidarPorts.cmd_data_port);
+    lidar_net_info.cmd_data_port = kOrbitLidarPorts.cmd_data_port;
   }
-  if (lidar_net_info.push_msg_port != kOrbitPushMsgPort) {
-    KESTO_LOG_ERROR("Orbit lidar push msg port must be {}", kOrbitPushMsgPort);
-    lidar_net_info.push_msg_port = kOrbitPushMsgPort;
+  if (lidar_net_info.push_msg_port != kOrbitLidarPorts.push_msg_port) {
+    KESTO_LOG_ERROR("Orbit lidar push msg port must be {}", kOrbitLidarPorts.push_msg_port);
+    lidar_net_info.push_msg_port = kOrbitLidarPorts.push_msg_port;
   }
-  if (lidar_net_info.point_data_port != kOrbitPointDataPort) {
-    KESTO_LOG_ERROR("Orbit lidar point cloud port must be {}", kOrbitPointDataPort);
-    lidar_net_info.point_data_port = kOrbitPointDataPort;
+  if (lidar_net_info.point_data_port != kOrbitLidarPorts.point_data_port) {
+    KESTO_LOG_ERROR("Orbit lidar point cloud port must be {}", kOrbitLidarPorts.point_data_port);
+    lidar_net_info.point_data_port = kOrbitLidarPorts.point_data_port;
   }
-  if (lidar_net_info.imu_data_port != kOrbitImuDataPort) {
-    KESTO_LOG_ERROR("Orbit lidar imu data port must be {}", kOrbitImuDataPort);
-    lidar_net_info.imu_data_port = kOrbitImuDataPort;
+  if (lidar_net_info.imu_data_port != kOrbitLidarPorts.imu_data_port) {
+    KESTO_LOG_ERROR("Orbit lidar imu data port must be {}", kOrbitLidarPorts.imu_data_port);
+    lidar_net_info.imu_data_port = kOrbitLidarPorts.imu_data_port;
   }
-  if (lidar_net_info.log_data_port != kOrbitLogDataPort) {
-    KESTO_LOG_ERROR("Orbit lidar log port must be {}", kOrbitLogDataPort);
-    lidar_net_info.log_data_port = kOrbitLogDataPort;
+  if (lidar_net_info.log_data_port != kOrbitLidarPorts.log_data_port) {
+    KESTO_LOG_ERROR("Orbit lidar log port must be {}", kOrbitLidarPorts.log_data_port);
+    lidar_net_info.log_data_port = kOrbitLidarPorts.log_data_port;
   }
 }
 

@@ -8,6 +8,7 @@
 #include "key_value_list.h"
 #include "kesto_lidar_sdk.h"
 #include "kit_log.h"
+#include "model_map.h"
 
 namespace kesto::lidar {
 namespace {
@@ -74,7 +75,7 @@ const std::string& ConfiguredAddress(const HostNetInfo& host) {
 bool PointCloudSourcePort(uint8_t dev_type, uint16_t& port) {
   switch (dev_type) {
     case kKestoLidarDevTypeVela: port = 57000; return true;
-    case kKestoLidarDevTypeOrbit: port = 56300; return true;
+    case kKestoLidarDevTypeOrbit: port = kOrbitLidarPorts.point_data_port; return true;
     case kKestoLidarDevTypeUnnamed: port = 10000; return true;
     default: return false;
   }
@@ -82,14 +83,10 @@ bool PointCloudSourcePort(uint8_t dev_type, uint16_t& port) {
 bool ImuSourcePort(uint8_t dev_type, uint16_t& port) {
   switch (dev_type) {
     case kKestoLidarDevTypeVela: port = 58000; return true;
-    case kKestoLidarDevTypeOrbit: port = 56400; return true;
+    case kKestoLidarDevTypeOrbit: port = kOrbitLidarPorts.imu_data_port; return true;
     default: return false;
   }
 }
-
-constexpr uint16_t kOrbitPushSourcePort = 56200;
-constexpr uint16_t kOrbitPointCloudSourcePort = 56300;
-constexpr uint16_t kOrbitImuSourcePort = 56400;
 
 }  // namespace
 
@@ -184,7 +181,7 @@ bool BuildUpdateOrbitLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& bu
     return false;
   }
   if (!AppendHostIpCfg(buffer, length, kKeyStateInfoHostIpCfg, ConfiguredAddress(host),
-                       host.push_msg_port, kOrbitPushSourcePort)) {
+                       host.push_msg_port, kOrbitLidarPorts.push_msg_port)) {
     if (IsMulticast(host)) {
       KESTO_LOG_ERROR("Build update lidar cfg request failed, init pointcloud multicast ip addr failed.");
     } else {
@@ -193,13 +190,13 @@ bool BuildUpdateOrbitLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& bu
     return false;
   }
   if (!AppendHostIpCfg(buffer, length, kKeyPointCloudHostIpCfg, ConfiguredAddress(host),
-                       host.point_data_port, kOrbitPointCloudSourcePort)) {
+                       host.point_data_port, kOrbitLidarPorts.point_data_port)) {
     KESTO_LOG_ERROR("Build update lidar cfg request failed, init pointcloud {} ip addr failed.",
                     AddressKind(host));
     return false;
   }
   if (!AppendHostIpCfg(buffer, length, kKeyImuHostIpCfg, ConfiguredAddress(host),
-                       host.imu_data_port, kOrbitImuSourcePort)) {
+                       host.imu_data_port, kOrbitLidarPorts.imu_data_port)) {
     KESTO_LOG_ERROR("Build update lidar cfg request failed, init imu {} ip addr failed.",
                     AddressKind(host));
     return false;

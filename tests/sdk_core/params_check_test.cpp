@@ -195,7 +195,12 @@ INSTANTIATE_TEST_SUITE_P(Groups, MulticastGroupTest,
                                            GroupCase{"223.255.255.255", false},
                                            GroupCase{"192.168.1.5", false},
                                            GroupCase{"0.0.0.0", false},
-                                           GroupCase{"255.255.255.255", false}));
+                                           GroupCase{"255.255.255.255", false}),
+                         [](const auto& test_case) {
+                           std::string name = test_case.param.group;
+                           for (char& c : name) c = c == '.' ? '_' : c;
+                           return name;
+                         });
 
 // An unreadable group is reported by the conversion alone, and the check stops there.
 TEST(ConfigCheckerTest, UnreadableGroupFailsWithTheConversionsLineOnly) {
