@@ -11,6 +11,19 @@
 namespace kesto::lidar {
 namespace {
 
+// The ORBIT lidar-side ports in the order they are compared, each with the start of its message.
+struct FixedPort {
+  uint16_t LidarNetInfo::*field;
+  const char* message;
+};
+constexpr FixedPort kOrbitFixedPorts[] = {
+    {&LidarNetInfo::cmd_data_port, "Orbit lidar command data port must be "},
+    {&LidarNetInfo::push_msg_port, "Orbit lidar push msg port must be "},
+    {&LidarNetInfo::point_data_port, "Orbit lidar point cloud port must be "},
+    {&LidarNetInfo::imu_data_port, "Orbit lidar imu data port must be "},
+    {&LidarNetInfo::log_data_port, "Orbit lidar log port must be "},
+};
+
 enum class GroupCheck { kUnicast, kMulticast, kInvalid, kUnreadable };
 
 // Classifies a multicast group text. The class-D test is one unsigned comparison: adding
@@ -71,25 +84,11 @@ bool ConfigChecker::CheckLidarIp() {
 
 void ConfigChecker::CheckPort(uint8_t dev_type, LidarNetInfo& lidar_net_info) {
   if (dev_type != kKestoLidarDevTypeOrbit) return;
-  if (lidar_net_info.cmd_data_port != kOrbitLidarPorts.cmd_data_port) {
-    KESTO_LOG_ERROR("Orbit lidar command data port must be {}", kOrbitLidarPorts.cmd_data_port);
-    lidar_net_info.cmd_data_port = kOrbitLidarPorts.cmd_data_port;
-  }
-  if (lidar_net_info.push_msg_port != kOrbitLidarPorts.push_msg_port) {
-    KESTO_LOG_ERROR("Orbit lidar push msg port must be {}", kOrbitLidarPorts.push_msg_port);
-    lidar_net_info.push_msg_port = kOrbitLidarPorts.push_msg_port;
-  }
-  if (lidar_net_info.point_data_port != kOrbitLidarPorts.point_data_port) {
-    KESTO_LOG_ERROR("Orbit lidar point cloud port must be {}", kOrbitLidarPorts.point_data_port);
-    lidar_net_info.point_data_port = kOrbitLidarPorts.point_data_port;
-  }
-  if (lidar_net_info.imu_data_port != kOrbitLidarPorts.imu_data_port) {
-    KESTO_LOG_ERROR("Orbit lidar imu data port must be {}", kOrbitLidarPorts.imu_data_port);
-    lidar_net_info.imu_data_port = kOrbitLidarPorts.imu_data_port;
-  }
-  if (lidar_net_info.log_data_port != kOrbitLidarPorts.log_data_port) {
-    KESTO_LOG_ERROR("Orbit lidar log port must be {}", kOrbitLidarPorts.log_data_port);
-    lidar_net_info.log_data_port = kOrbitLidarPorts.log_data_port;
+  for (const FixedPort& port : kOrbitFixedPorts) {
+    const uint16_t fixed = kOrbitLidarPorts.*port.field;
+    if (lidar_net_info.*port.field == fixed) continue;
+    KESTO_LOG_ERROR("{}{}", port.message, fixed);
+    lidar_net_info.*port.field = fixed;
   }
 }
 
