@@ -12,6 +12,8 @@ endif()
 if(KESTO_BUILD_FUZZ)
   # Coverage instrumentation for the kit's own code, so libFuzzer sees inside it.
   add_compile_options(-fsanitize=fuzzer-no-link)
+  # Known, harmless reports from third-party headers (each one explained in the file).
+  add_compile_options(-fsanitize-ignorelist=${CMAKE_CURRENT_LIST_DIR}/../fuzz/ubsan_ignorelist.txt)
 endif()
 if(KESTO_SANITIZE)
   message(STATUS "kesto: building with -fsanitize=${KESTO_SANITIZE}")

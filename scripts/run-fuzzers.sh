@@ -3,7 +3,7 @@
 # seed corpus (copied, so the source tree is not written). Fails on the first finding.
 # Usage: scripts/run-fuzzers.sh BUILD_FUZZ_DIR SECONDS
 set -euo pipefail
-dir=$1
+dir=$(cd "$1" && pwd)  # absolute: each target runs from its own work folder
 seconds=${2:-60}
 list="$dir/targets.txt"
 [ -s "$list" ] || { echo "no fuzz targets"; exit 0; }
