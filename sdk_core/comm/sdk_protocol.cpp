@@ -4,6 +4,7 @@
 
 #include "crc16.h"
 #include "crc32.h"
+#include "little_endian.h"
 
 namespace kesto::lidar {
 namespace {
@@ -24,27 +25,11 @@ constexpr std::size_t kPayloadCrcOffset = 20;
 
 constexpr uint32_t kLargestFrame = 0xFFFF;  // what the u16 length field can say
 
-uint16_t LoadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-void StoreLe16(uint8_t* p, uint16_t value) {
-  p[0] = static_cast<uint8_t>(value);
-  p[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void StoreLe32(uint8_t* p, uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
 // The frame's length field when `size` bytes hold at least a header and the whole frame it
 // announces, else 0. Both the check and the decoder rely on this before touching the payload.
 uint16_t LengthInside(const uint8_t* frame, uint32_t size) {
   if (frame == nullptr || size < kFrameHeaderLength) return 0;
-  const uint16_t length = LoadLe16(frame + kLengthOffset);
+  const uint16_t length = LoadU16(frame + kLengthOffset);
   return length >= kFrameHeaderLength && length <= size ? length : 0;
 }
 
@@ -55,8 +40,8 @@ bool SdkProtocol::DecodeFrame(const uint8_t* frame, uint32_t size, ProtocolComma
   if (length == 0) return false;
   command = ProtocolCommand{};
   command.version = frame[kVersionOffset];
-  command.seq = LoadLe32(frame + kSeqOffset);
-  command.cmd_id = LoadLe16(frame + kCmdIdOffset);
+  command.seq = LoadU32(frame + kSeqOffset);
+  command.cmd_id = LoadU16(frame + kCmdIdOffset);
   command.cmd_type = frame[kCmdTypeOffset];
   command.sender_type = frame[kSenderTypeOffset];
   command.data = frame + kFrameHeaderLength;
@@ -77,14 +62,14 @@ int SdkProtocol::EncodeFrame(uint8_t* buffer, uint32_t capacity, int& frame_leng
   }
   buffer[kStartOffset] = kStartByte;
   buffer[kVersionOffset] = kWireVersion;
-  StoreLe16(buffer + kLengthOffset, static_cast<uint16_t>(length));
-  StoreLe32(buffer + kSeqOffset, command.seq & 0xFFFFu);
-  StoreLe16(buffer + kCmdIdOffset, command.cmd_id);
+  StoreU16(buffer + kLengthOffset, static_cast<uint16_t>(length));
+  StoreU32(buffer + kSeqOffset, command.seq & 0xFFFFu);
+  StoreU16(buffer + kCmdIdOffset, command.cmd_id);
   buffer[kCmdTypeOffset] = command.cmd_type;
   buffer[kSenderTypeOffset] = command.sender_type;
-  StoreLe16(buffer + kHeaderCrcOffset, Crc16(buffer, kHeaderCrcOffset));
+  StoreU16(buffer + kHeaderCrcOffset, Crc16(buffer, kHeaderCrcOffset));
   // The CRC-32 of no bytes is 0, which is what a frame with an empty payload carries.
-  StoreLe32(buffer + kPayloadCrcOffset, Crc32(command.data, command.data_len));
+  StoreU32(buffer + kPayloadCrcOffset, Crc32(command.data, command.data_len));
   // memmove: a sender may have built its payload in place at offset 24 of the same buffer.
   if (command.data_len != 0) std::memmove(buffer + kFrameHeaderLength, command.data, command.data_len);
   frame_length = static_cast<int>(length);
@@ -92,16 +77,16 @@ int SdkProtocol::EncodeFrame(uint8_t* buffer, uint32_t capacity, int& frame_leng
 }
 
 uint16_t SdkProtocol::FrameLengthOf(const uint8_t* frame) const {
-  return LoadLe16(frame + kLengthOffset);
+  return LoadU16(frame + kLengthOffset);
 }
 
 bool SdkProtocol::VerifyFrame(const uint8_t* frame, uint32_t size) const {
   const uint16_t length = LengthInside(frame, size);
   if (length == 0) return false;
   if (frame[kStartOffset] != kStartByte || frame[kVersionOffset] != kWireVersion) return false;
-  if (Crc16(frame, kHeaderCrcOffset) != LoadLe16(frame + kHeaderCrcOffset)) return false;
+  if (Crc16(frame, kHeaderCrcOffset) != LoadU16(frame + kHeaderCrcOffset)) return false;
   return Crc32(frame + kFrameHeaderLength, length - kFrameHeaderLength) ==
-         LoadLe32(frame + kPayloadCrcOffset);
+         LoadU32(frame + kPayloadCrcOffset);
 }
 
 }  // namespace kesto::lidar

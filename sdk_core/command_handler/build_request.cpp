@@ -47,17 +47,17 @@ bool ReadComponent(std::string_view text, int64_t& value) {
 bool AppendHostIpCfg(RequestBuffer& buffer, uint16_t& length, uint16_t key_id,
                      const std::string& ip, uint16_t dst_port, uint16_t src_port) {
   uint8_t* entry = buffer.data() + length;
-  PutU16(entry, key_id);
-  PutU16(entry + 2, kHostIpCfgLength);
+  StoreU16(entry, key_id);
+  StoreU16(entry + 2, kHostIpCfgLength);
   if (!IpToU8(ip, entry + kKeyValueEntryHeaderLength)) return false;
-  PutU16(entry + kKeyValueEntryHeaderLength + 4, dst_port);
-  PutU16(entry + kKeyValueEntryHeaderLength + 6, src_port);
+  StoreU16(entry + kKeyValueEntryHeaderLength + 4, dst_port);
+  StoreU16(entry + kKeyValueEntryHeaderLength + 6, src_port);
   length = static_cast<uint16_t>(length + kHostIpCfgEntryLength);
   return true;
 }
 
 void BeginList(RequestBuffer& buffer, uint16_t& length, uint16_t key_num) {
-  PutU16(buffer.data(), key_num);
+  StoreU16(buffer.data(), key_num);
   length = kKeyValueListHeaderLength;
 }
 

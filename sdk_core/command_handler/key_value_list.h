@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "little_endian.h"
+
 namespace kesto::lidar {
 
 #pragma pack(push, 1)
@@ -41,14 +43,6 @@ inline constexpr size_t kKeyQueryListHeaderLength = offsetof(KeyQueryList, key_i
 static_assert(kKeyValueListHeaderLength == 4 && kKeyValueEntryHeaderLength == 4 &&
               kKeyQueryListHeaderLength == 4);
 
-inline uint16_t GetU16(const uint8_t* at) {
-  return static_cast<uint16_t>(at[0] | (at[1] << 8));
-}
-inline void PutU16(uint8_t* at, uint16_t value) {
-  at[0] = static_cast<uint8_t>(value & 0xFF);
-  at[1] = static_cast<uint8_t>(value >> 8);
-}
-
 // One entry as the reader found it. `value` points into the caller's buffer and `length` is the
 // number of value bytes that lie inside it: the declared length, cut at the end of the buffer.
 struct KeyValueView {
@@ -74,8 +68,8 @@ class KeyValueReader {
       return false;
     }
     const uint8_t* header = entries_ + offset_;
-    entry.key_id = GetU16(header);
-    entry.declared_length = GetU16(header + 2);
+    entry.key_id = LoadU16(header);
+    entry.declared_length = LoadU16(header + 2);
     entry.value = header + kKeyValueEntryHeaderLength;
     const size_t available = size_ - offset_ - kKeyValueEntryHeaderLength;
     entry.length = entry.declared_length < available ? entry.declared_length : available;

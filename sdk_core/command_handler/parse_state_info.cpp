@@ -91,8 +91,8 @@ void StoreHostIpCfg(const KeyValueView& entry, HostIpCfg& cfg) {
   uint8_t value[8];
   CopyValue(entry, value, sizeof(value));
   DottedText(value, cfg.ip);
-  cfg.dst_port = GetU16(value + 4);
-  cfg.src_port = GetU16(value + 6);
+  cfg.dst_port = LoadU16(value + 4);
+  cfg.src_port = LoadU16(value + 6);
 }
 
 // Stores one entry; false for a key without a field, which is skipped.
@@ -121,7 +121,7 @@ bool ParseStateInfo(const uint8_t* payload, size_t length, LidarStateInfo& info,
                     length);
     return false;
   }
-  const uint16_t count = GetU16(payload);
+  const uint16_t count = LoadU16(payload);
   const size_t header = length < kKeyValueListHeaderLength ? length : kKeyValueListHeaderLength;
   KeyValueReader reader(payload + header, length - header, count);
   KeyValueView entry;

@@ -29,16 +29,16 @@ TEST(KeyValueReaderTest, ReadsAnInternalInfoReplyFromOffsetThree) {
                        0x07, 0x00, 0x08, 0x00, 192, 168, 1, 50, 0x90, 0xE2, 0x50, 0xDC};
   const Exact buffer(reply);
   const auto* response = reinterpret_cast<const KestoLidarDiagInternalInfoResponse*>(buffer.data.get());
-  KeyValueReader reader(response->data, buffer.size - 3, GetU16(buffer.data.get() + 1));
+  KeyValueReader reader(response->data, buffer.size - 3, LoadU16(buffer.data.get() + 1));
   KeyValueView entry;
   ASSERT_TRUE(reader.Next(entry));
   EXPECT_EQ(entry.key_id, kKeyPointCloudHostIpCfg);
   ASSERT_EQ(entry.length, 8u);
-  EXPECT_EQ(GetU16(entry.value + 4), 57000);
-  EXPECT_EQ(GetU16(entry.value + 6), 56300);
+  EXPECT_EQ(LoadU16(entry.value + 4), 57000);
+  EXPECT_EQ(LoadU16(entry.value + 6), 56300);
   ASSERT_TRUE(reader.Next(entry));
   EXPECT_EQ(entry.key_id, kKeyImuHostIpCfg);
-  EXPECT_EQ(GetU16(entry.value + 6), 56400);
+  EXPECT_EQ(LoadU16(entry.value + 6), 56400);
   EXPECT_FALSE(reader.Next(entry));
   EXPECT_FALSE(reader.truncated());
 }

@@ -1,13 +1,14 @@
-#ifndef KESTO_MATLAB_LITTLE_ENDIAN_H_
-#define KESTO_MATLAB_LITTLE_ENDIAN_H_
+#ifndef KESTO_PLATFORM_LITTLE_ENDIAN_H_
+#define KESTO_PLATFORM_LITTLE_ENDIAN_H_
 
-// Reads of little-endian values at any byte address, whatever the host's byte order and
-// alignment rules: the shared blocks keep the lidar packet's byte order and align nothing.
+// Little-endian values at any byte address, whatever the host's byte order and alignment rules.
+// Everything the lidars send and the shared blocks hold is little-endian and unaligned: the
+// frame codec, the key-value lists and the MATLAB readers all go through these.
 
 #include <cstdint>
 #include <cstring>
 
-namespace kesto::matlab {
+namespace kesto {
 
 inline std::uint16_t LoadU16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
@@ -37,6 +38,15 @@ inline std::int32_t LoadI32(const std::uint8_t* p) {
   return s;
 }
 
+inline void StoreU16(std::uint8_t* p, std::uint16_t value) {
+  p[0] = static_cast<std::uint8_t>(value);
+  p[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+inline void StoreU32(std::uint8_t* p, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 // IEEE-754 binary32, as every host this runs on stores float.
 inline float LoadF32(const std::uint8_t* p) {
   static_assert(sizeof(float) == 4, "float is binary32");
@@ -46,6 +56,6 @@ inline float LoadF32(const std::uint8_t* p) {
   return f;
 }
 
-}  // namespace kesto::matlab
+}  // namespace kesto
 
-#endif  // KESTO_MATLAB_LITTLE_ENDIAN_H_
+#endif  // KESTO_PLATFORM_LITTLE_ENDIAN_H_
