@@ -8,11 +8,16 @@ using namespace kesto::platform;
 
 namespace {
 
-// Dotted text to an address in network order; any address for an empty text. An unparsable
-// text gives INADDR_NONE, which bind and the multicast join then refuse.
-uint32_t ParseAddress(const std::string& text) {
-  if (text.empty()) return htonl(INADDR_ANY);
-  return static_cast<uint32_t>(inet_addr(text.c_str()));
+// Dotted text to an address in network order; any address for an empty text. inet_addr answers
+// an unparsable text with INADDR_NONE, which is also 255.255.255.255 and which a broadcast socket
+// would happily bind to, so a text that is not that address itself counts as a failure.
+bool ParseAddress(const std::string& text, uint32_t* address) {
+  if (text.empty()) {
+    *address = htonl(INADDR_ANY);
+    return true;
+  }
+  *address = static_cast<uint32_t>(inet_addr(text.c_str()));
+  return *address != INADDR_NONE || text == "255.255.255.255";
 }
 
 }  // namespace
@@ -34,7 +39,9 @@ int OpenUdpSocket(uint16_t port, bool non_blocking, bool reuse_address, bool bro
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
-  address.sin_addr.s_addr = ParseAddress(local_address);
+  uint32_t local = 0;
+  if (!ParseAddress(local_address, &local)) return fail();
+  address.sin_addr.s_addr = local;
   if (!SocketBind(fd, address)) return fail();
 
   if (broadcast) {
@@ -46,10 +53,12 @@ int OpenUdpSocket(uint16_t port, bool non_blocking, bool reuse_address, bool bro
     }
   } else if (!multicast_group.empty()) {
     ip_mreq membership{};
-    membership.imr_multiaddr.s_addr = ParseAddress(multicast_group);
-    membership.imr_interface.s_addr = ParseAddress(local_address);
-    if (!SocketSetOptionRaw(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership,
-                            sizeof(membership))) {
+    uint32_t group = 0;
+    const bool parsed = ParseAddress(multicast_group, &group);
+    membership.imr_multiaddr.s_addr = group;
+    membership.imr_interface.s_addr = local;
+    if (!parsed || !SocketSetOptionRaw(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership,
+                                       sizeof(membership))) {
       std::printf("setsockopt failed\n");
       std::fflush(stdout);
     }

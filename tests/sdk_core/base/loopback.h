@@ -1,0 +1,68 @@
+#ifndef KESTO_TESTS_BASE_LOOPBACK_H_
+#define KESTO_TESTS_BASE_LOOPBACK_H_
+
+// Loopback UDP helpers shared by the runtime's tests.
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "socket.h"
+#include "socket_util.h"
+
+namespace kesto::test {
+
+inline sockaddr_in LoopbackAddress(uint16_t port, const char* ip = "127.0.0.1") {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = inet_addr(ip);
+  return address;
+}
+
+inline uint16_t LocalPort(int fd) {
+  sockaddr_in address{};
+  if (!platform::SocketLocalAddress(fd, &address)) return 0;
+  return ntohs(address.sin_port);
+}
+
+// A non-blocking receiver on 127.0.0.1 with a system-chosen port, and a sender aimed at it.
+struct UdpPair {
+  UdpPair() {
+    receiver = lidar::OpenUdpSocket(0, true, true, false, "127.0.0.1", "");
+    sender = lidar::OpenUdpSocket(0, false, false, false, "127.0.0.1", "");
+    port = LocalPort(receiver);
+  }
+  ~UdpPair() {
+    if (receiver >= 0) lidar::CloseSocket(receiver);
+    if (sender >= 0) lidar::CloseSocket(sender);
+  }
+  UdpPair(const UdpPair&) = delete;
+  UdpPair& operator=(const UdpPair&) = delete;
+
+  bool ok() const { return receiver >= 0 && sender >= 0 && port != 0; }
+  bool Send(const std::string& text = "x") const {
+    return platform::SocketSendTo(sender, text.data(), static_cast<int>(text.size()),
+                                  LoopbackAddress(port)) == static_cast<int>(text.size());
+  }
+
+  int receiver = -1;
+  int sender = -1;
+  uint16_t port = 0;
+};
+
+// Polls `done` until it holds or the generous deadline passes.
+template <typename Predicate>
+bool WaitFor(Predicate done, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+  const auto until = std::chrono::steady_clock::now() + deadline;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace kesto::test
+
+#endif  // KESTO_TESTS_BASE_LOOPBACK_H_
