@@ -85,6 +85,15 @@ class SocketSet {
 // for the timeout on both platforms (Winsock would fail at once instead).
 int SocketSelect(int nfds, SocketSet* read, SocketSet* write, int timeout_ms);
 
+// select()'s time-out for a limit in milliseconds: null for no limit (negative), else `storage`
+// filled with whole seconds and the rest in microseconds.
+inline timeval* SelectTimeout(int timeout_ms, timeval* storage) {
+  if (timeout_ms < 0) return nullptr;
+  storage->tv_sec = timeout_ms / 1000;
+  storage->tv_usec = (timeout_ms % 1000) * 1000;
+  return storage;
+}
+
 // The error of the last failed socket call on this thread (WSAGetLastError / errno).
 int SocketLastError();
 // True when the error says a non-blocking call found nothing to do.

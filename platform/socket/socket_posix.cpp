@@ -90,14 +90,8 @@ bool SocketSet::Empty() const { return count_ == 0; }
 
 int SocketSelect(int nfds, SocketSet* read, SocketSet* write, int timeout_ms) {
   timeval timeout{};
-  timeval* limit = nullptr;
-  if (timeout_ms >= 0) {
-    timeout.tv_sec = timeout_ms / 1000;
-    timeout.tv_usec = (timeout_ms % 1000) * 1000;
-    limit = &timeout;
-  }
   return ::select(nfds, read ? read->native() : nullptr, write ? write->native() : nullptr,
-                  nullptr, limit);
+                  nullptr, SelectTimeout(timeout_ms, &timeout));
 }
 
 int SocketLastError() { return errno; }

@@ -136,6 +136,21 @@ class RunningIOThread : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return done.load(); }));
   }
 
+  // Registers the fixture's delegate for the pair's receiver, telling it which thread every
+  // callback must come from, and waits until the registration is in force.
+  void Register(const test::UdpPair& pair, void* client_data) {
+    std::thread::id loop_thread;
+    RunOnLoop([&] { loop_thread = std::this_thread::get_id(); });
+    delegate_.ExpectThread(loop_thread);
+    loop_.lock()->AddDelegate(pair.receiver, &delegate_, client_data);
+    RunOnLoop([] {});
+  }
+  // Unregisters and waits until that is in force too.
+  void Unregister(const test::UdpPair& pair) {
+    loop_.lock()->RemoveDelegate(pair.receiver);
+    RunOnLoop([] {});
+  }
+
   CountingDelegate delegate_;
   std::unique_ptr<IOThread> thread_;
   std::weak_ptr<IOLoop> loop_;
@@ -158,13 +173,9 @@ TEST_F(RunningIOThread, IdleLoopTicksMoreThan50MsApartOnTheLoopThread) {
   Start(true, false);
   test::UdpPair pair;
   ASSERT_TRUE(pair.ok());
-  std::thread::id loop_thread;
-  RunOnLoop([&] { loop_thread = std::this_thread::get_id(); });
-  delegate_.ExpectThread(loop_thread);
-  loop_.lock()->AddDelegate(pair.receiver, &delegate_, nullptr);
+  Register(pair, nullptr);
   ASSERT_TRUE(WaitFor([&] { return delegate_.ticks().size() >= 4; }));
-  loop_.lock()->RemoveDelegate(pair.receiver);
-  RunOnLoop([] {});
+  Unregister(pair);
 
   const auto ticks = delegate_.ticks();
   for (std::size_t i = 1; i < ticks.size(); ++i) {
@@ -177,17 +188,12 @@ TEST_F(RunningIOThread, DatagramsReachTheDelegateOnTheLoopThread) {
   Start(true, false);
   test::UdpPair pair;
   ASSERT_TRUE(pair.ok());
-  std::thread::id loop_thread;
-  RunOnLoop([&] { loop_thread = std::this_thread::get_id(); });
-  delegate_.ExpectThread(loop_thread);
   int client = 5;
-  loop_.lock()->AddDelegate(pair.receiver, &delegate_, &client);
-  RunOnLoop([] {});
+  Register(pair, &client);
   constexpr std::size_t kDatagrams = 20;
   for (std::size_t i = 0; i < kDatagrams; ++i) ASSERT_TRUE(pair.Send(std::to_string(i)));
   ASSERT_TRUE(WaitFor([&] { return delegate_.data_count() >= kDatagrams; }));
-  loop_.lock()->RemoveDelegate(pair.receiver);
-  RunOnLoop([] {});
+  Unregister(pair);
   EXPECT_EQ(delegate_.data_count(), kDatagrams);
   for (void* data : delegate_.data()) EXPECT_EQ(data, &client);
   EXPECT_FALSE(delegate_.off_thread());
