@@ -63,6 +63,30 @@ bool WaitFor(Predicate done, std::chrono::milliseconds deadline = std::chrono::s
   return true;
 }
 
+// Loopback datagrams can be dropped when other processes flood the machine (the kernel's receive
+// backlog is shared by every network namespace), so a test that waits for a datagram to be
+// served sends it again every 200 ms until `served` holds, calling `step` in between (one loop
+// iteration, or a short sleep while a loop thread runs). Counts of served datagrams are then at
+// least, not exactly, one per socket.
+template <typename Step, typename Served>
+bool DeliverUntil(const UdpPair& pair, Step step, Served served,
+                  std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+  const auto start = std::chrono::steady_clock::now();
+  auto next_send = start;
+  while (!served()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now > start + deadline) return false;
+    if (now >= next_send) {
+      pair.Send();
+      next_send = now + std::chrono::milliseconds(200);
+    }
+    step();
+  }
+  return true;
+}
+
+inline void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
 }  // namespace kesto::test
 
 #endif  // KESTO_TESTS_BASE_LOOPBACK_H_
