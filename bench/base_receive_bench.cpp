@@ -148,7 +148,7 @@ struct RunResult {
 
 RunResult RunIOThread(double rate, double seconds) {
   RunResult result;
-  const int fd = lidar::OpenUdpSocket(0, true, true, false, "127.0.0.1", "");
+  const int fd = lidar::OpenUdpSocket(0, true, false, false, "127.0.0.1", "");
   result.granted_buffer = GrantedReceiveBuffer(fd);
   Tally tally;
   CountingReceiver receiver(&tally);

@@ -28,9 +28,11 @@ inline uint16_t LocalPort(int fd) {
 }
 
 // A non-blocking receiver on 127.0.0.1 with a system-chosen port, and a sender aimed at it.
+// The receiver does not reuse addresses: Linux may hand port 0 of a socket with SO_REUSEADDR a
+// port that another such socket already holds, and unicast datagrams then reach only one of them.
 struct UdpPair {
   UdpPair() {
-    receiver = lidar::OpenUdpSocket(0, true, true, false, "127.0.0.1", "");
+    receiver = lidar::OpenUdpSocket(0, true, false, false, "127.0.0.1", "");
     sender = lidar::OpenUdpSocket(0, false, false, false, "127.0.0.1", "");
     port = LocalPort(receiver);
   }
