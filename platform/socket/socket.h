@@ -15,6 +15,7 @@
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #endif
@@ -53,6 +54,45 @@ int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* fr
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to);
 int SocketRecv(int s, void* buffer, int size);
 int SocketSend(int s, const void* data, int size);
+
+// bind / getsockname / listen / connect / accept for IPv4 addresses. True on success; accept
+// gives the new socket or -1.
+bool SocketBind(int s, const sockaddr_in& address);
+bool SocketLocalAddress(int s, sockaddr_in* address);
+bool SocketListen(int s, int backlog);
+bool SocketConnect(int s, const sockaddr_in& address);
+int SocketAccept(int s);
+
+// One fd_set for SocketSelect. Add ignores a socket the set cannot hold (beyond FD_SETSIZE on
+// POSIX, more than FD_SETSIZE sockets on Winsock) rather than writing past the set; callers that
+// must know check SocketFitsSelect first.
+class SocketSet {
+ public:
+  SocketSet();
+  void Add(int s);
+  bool Contains(int s) const;
+  bool Empty() const;
+  fd_set* native() { return &set_; }
+
+ private:
+  fd_set set_;
+  int count_ = 0;
+};
+
+// select() over the two sets (either may be null), with a timeout in milliseconds (negative: no
+// limit). nfds is one more than the highest socket; Winsock ignores it. Returns select's result:
+// the number of ready sockets, 0 on time-out, negative on error. With both sets empty it sleeps
+// for the timeout on both platforms (Winsock would fail at once instead).
+int SocketSelect(int nfds, SocketSet* read, SocketSet* write, int timeout_ms);
+
+// select()'s time-out for a limit in milliseconds: null for no limit (negative), else `storage`
+// filled with whole seconds and the rest in microseconds.
+inline timeval* SelectTimeout(int timeout_ms, timeval* storage) {
+  if (timeout_ms < 0) return nullptr;
+  storage->tv_sec = timeout_ms / 1000;
+  storage->tv_usec = (timeout_ms % 1000) * 1000;
+  return storage;
+}
 
 // The error of the last failed socket call on this thread (WSAGetLastError / errno).
 int SocketLastError();

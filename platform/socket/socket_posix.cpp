@@ -56,6 +56,44 @@ int SocketSend(int s, const void* data, int size) {
   return static_cast<int>(::send(s, data, static_cast<std::size_t>(size), MSG_NOSIGNAL));
 }
 
+bool SocketBind(int s, const sockaddr_in& address) {
+  return ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+}
+
+bool SocketLocalAddress(int s, sockaddr_in* address) {
+  socklen_t length = sizeof(*address);
+  return ::getsockname(s, reinterpret_cast<sockaddr*>(address), &length) == 0;
+}
+
+bool SocketListen(int s, int backlog) { return ::listen(s, backlog) == 0; }
+
+bool SocketConnect(int s, const sockaddr_in& address) {
+  return ::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+}
+
+int SocketAccept(int s) {
+  const int accepted = ::accept(s, nullptr, nullptr);
+  return accepted < 0 ? kInvalidSocket : accepted;
+}
+
+SocketSet::SocketSet() { FD_ZERO(&set_); }
+
+void SocketSet::Add(int s) {
+  if (!SocketFitsSelect(s)) return;
+  FD_SET(s, &set_);
+  ++count_;
+}
+
+bool SocketSet::Contains(int s) const { return SocketFitsSelect(s) && FD_ISSET(s, &set_); }
+
+bool SocketSet::Empty() const { return count_ == 0; }
+
+int SocketSelect(int nfds, SocketSet* read, SocketSet* write, int timeout_ms) {
+  timeval timeout{};
+  return ::select(nfds, read ? read->native() : nullptr, write ? write->native() : nullptr,
+                  nullptr, SelectTimeout(timeout_ms, &timeout));
+}
+
 int SocketLastError() { return errno; }
 
 bool SocketErrorIsWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }

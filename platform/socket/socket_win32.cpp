@@ -1,5 +1,8 @@
 #include "socket.h"
 
+#include <chrono>
+#include <thread>
+
 namespace kesto::platform {
 
 bool SocketStartup() {
@@ -54,6 +57,58 @@ int SocketRecv(int s, void* buffer, int size) {
 
 int SocketSend(int s, const void* data, int size) {
   return ::send(static_cast<SOCKET>(s), static_cast<const char*>(data), size, 0);
+}
+
+bool SocketBind(int s, const sockaddr_in& address) {
+  return ::bind(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&address),
+                sizeof(address)) == 0;
+}
+
+bool SocketLocalAddress(int s, sockaddr_in* address) {
+  int length = sizeof(*address);
+  return ::getsockname(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(address), &length) ==
+         0;
+}
+
+bool SocketListen(int s, int backlog) { return ::listen(static_cast<SOCKET>(s), backlog) == 0; }
+
+bool SocketConnect(int s, const sockaddr_in& address) {
+  return ::connect(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&address),
+                   sizeof(address)) == 0;
+}
+
+int SocketAccept(int s) {
+  const SOCKET accepted = ::accept(static_cast<SOCKET>(s), nullptr, nullptr);
+  return accepted == INVALID_SOCKET ? kInvalidSocket : static_cast<int>(accepted);
+}
+
+SocketSet::SocketSet() { FD_ZERO(&set_); }
+
+void SocketSet::Add(int s) {
+  // Winsock sets are arrays of FD_SETSIZE handles; FD_SET itself skips a socket already there.
+  if (!SocketFitsSelect(s) || set_.fd_count >= FD_SETSIZE) return;
+  FD_SET(static_cast<SOCKET>(s), &set_);
+  count_ = static_cast<int>(set_.fd_count);
+}
+
+bool SocketSet::Contains(int s) const {
+  return SocketFitsSelect(s) &&
+         __WSAFDIsSet(static_cast<SOCKET>(s), const_cast<fd_set*>(&set_)) != 0;
+}
+
+bool SocketSet::Empty() const { return count_ == 0; }
+
+int SocketSelect(int nfds, SocketSet* read, SocketSet* write, int timeout_ms) {
+  const bool nothing = (!read || read->Empty()) && (!write || write->Empty());
+  if (nothing) {
+    // Winsock fails a select without sockets at once (WSAEINVAL); sleeping keeps the caller's
+    // loop bounded the same way as on POSIX instead of spinning.
+    if (timeout_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+    return 0;
+  }
+  timeval timeout{};
+  return ::select(nfds, read ? read->native() : nullptr, write ? write->native() : nullptr,
+                  nullptr, SelectTimeout(timeout_ms, &timeout));
 }
 
 int SocketLastError() { return WSAGetLastError(); }

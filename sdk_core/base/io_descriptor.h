@@ -1,0 +1,28 @@
+#ifndef KESTO_LIDAR_BASE_IO_DESCRIPTOR_H_
+#define KESTO_LIDAR_BASE_IO_DESCRIPTOR_H_
+
+#include <chrono>
+#include <functional>
+
+namespace kesto::lidar {
+
+// The loops' clock: monotonic, nanosecond resolution.
+using TimePoint = std::chrono::time_point<std::chrono::steady_clock, std::chrono::nanoseconds>;
+
+// Readiness bits of IoDescriptor::events and of the mask given to on_ready.
+inline constexpr int kIoReadable = 1;
+inline constexpr int kIoWritable = 2;
+
+// One socket registration of an IO loop. Copied by value into the multiplexer; every handler
+// runs on the loop thread and may be empty (an empty one is skipped).
+struct IoDescriptor {
+  int fd = -1;
+  int events = 0;
+  std::function<void(int)> on_ready;
+  std::function<void(TimePoint)> on_tick;
+  std::function<void()> on_wake;
+};
+
+}  // namespace kesto::lidar
+
+#endif  // KESTO_LIDAR_BASE_IO_DESCRIPTOR_H_

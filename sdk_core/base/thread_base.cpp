@@ -1,0 +1,41 @@
+#include "thread_base.h"
+
+#include <iostream>
+#include <system_error>
+
+#include "kit_log.h"
+
+namespace kesto::lidar {
+
+ThreadBase::~ThreadBase() {
+  if (thread_) Join();
+}
+
+bool ThreadBase::Start() {
+  if (thread_) {
+    // Replacing a joinable std::thread would terminate the process.
+    KESTO_LOG_ERROR("Thread already started.");
+    return false;
+  }
+  quit_ = false;
+  try {
+    thread_ = std::make_shared<std::thread>([this] { ThreadMain(); });
+  } catch (const std::system_error& error) {
+    KESTO_LOG_ERROR("Create thread failed: {}", error.what());
+    return false;
+  }
+  return true;
+}
+
+void ThreadBase::Join() {
+  quit_.exchange(true);
+  if (!thread_ || !thread_->joinable()) {
+    std::cout << "failed to join thread, joinable:" << (thread_ ? thread_->joinable() : false)
+              << std::endl;
+  } else {
+    thread_->join();
+  }
+  thread_.reset();
+}
+
+}  // namespace kesto::lidar
