@@ -198,9 +198,10 @@ void Print(const char* name, const RunResult& r) {
                                   : 0.0;
   std::printf("  %-10s sent %9llu (%8.0f pps)  received %9llu (%8.0f pps)  loss %6.2f %%  "
               "SO_RCVBUF granted %d\n",
-              name, static_cast<unsigned long long>(r.send.sent), r.send.sent / r.send.seconds,
+              name, static_cast<unsigned long long>(r.send.sent),
+              static_cast<double>(r.send.sent) / r.send.seconds,
               static_cast<unsigned long long>(r.received),
-              r.receive_seconds > 0 ? r.received / r.receive_seconds : 0.0, loss,
+              r.receive_seconds > 0 ? static_cast<double>(r.received) / r.receive_seconds : 0.0, loss,
               r.granted_buffer);
 }
 
@@ -290,8 +291,8 @@ int main(int argc, char** argv) {
   Print("IOThread", flood_loop);
   const RunResult flood_bare = RunBareLoop(0, options.flood_seconds);
   Print("recvfrom", flood_bare);
-  const double loop_pps = flood_loop.received / flood_loop.receive_seconds;
-  const double bare_pps = flood_bare.received / flood_bare.receive_seconds;
+  const double loop_pps = static_cast<double>(flood_loop.received) / flood_loop.receive_seconds;
+  const double bare_pps = static_cast<double>(flood_bare.received) / flood_bare.receive_seconds;
   std::printf("  ratio IOThread / recvfrom: %.2f\n", loop_pps / bare_pps);
 
   std::printf("paced, %.0f pps for %.0f s:\n", options.rate, options.seconds);
