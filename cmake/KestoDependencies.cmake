@@ -4,7 +4,9 @@
 #
 # Everything else links the project's own names: kesto_dep::spdlog, kesto_dep::rapidjson.
 
-if(CMAKE_CROSSCOMPILING AND WIN32)
+if(NOT KESTO_BUILD_KIT)
+  # The MATLAB readers need none of these.
+elseif(CMAKE_CROSSCOMPILING AND WIN32)
   set(_hdr ${CMAKE_BINARY_DIR}/header_only_deps)
   file(MAKE_DIRECTORY ${_hdr})
   foreach(dir spdlog fmt rapidjson)
@@ -26,8 +28,10 @@ else()
   add_library(kesto_dep_rapidjson INTERFACE)
   target_include_directories(kesto_dep_rapidjson SYSTEM INTERFACE ${RapidJSON_INCLUDE_DIRS} ${RAPIDJSON_INCLUDE_DIRS})
 endif()
-add_library(kesto_dep::spdlog ALIAS kesto_dep_spdlog)
-add_library(kesto_dep::rapidjson ALIAS kesto_dep_rapidjson)
+if(TARGET kesto_dep_spdlog)
+  add_library(kesto_dep::spdlog ALIAS kesto_dep_spdlog)
+  add_library(kesto_dep::rapidjson ALIAS kesto_dep_rapidjson)
+endif()
 
 find_package(Threads REQUIRED)
 
