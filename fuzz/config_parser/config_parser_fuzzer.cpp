@@ -24,7 +24,18 @@ const std::string& ConfigPath() {
   return path;
 }
 
+void RemoveConfigFile() { std::remove(ConfigPath().c_str()); }
+
 }  // namespace
+
+// The path is built before the exit hook is registered, so the hook runs while it still exists.
+// libFuzzer ends a bounded run through exit(), which runs the hook; after a finding it leaves
+// through _Exit and the file stays beside the reproducer.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  ConfigPath();
+  if (std::atexit(RemoveConfigFile) != 0) std::abort();
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kesto::lidar;

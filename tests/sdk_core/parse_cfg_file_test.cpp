@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "child_process.h"
 #include "log_capture.h"
 
 namespace kesto::lidar {
@@ -268,9 +269,10 @@ TEST(ConfigFileParserTest, MessagesNameTheOperationThatReportsThem) {
   EXPECT_NE(lines[4].message.find("] [ParseLidarCfg] ["), std::string::npos);
 }
 
-// A configuration larger than the stream's 32768-byte read buffer is read across refills.
+// A configuration larger than the stream's 32768-byte read buffer is read across refills. The
+// file name carries the process id: other builds of this test may run at the same time.
 TEST(ConfigFileParserTest, ReadsAFileLargerThanTheReadBuffer) {
-  const std::string path = testing::TempDir() + "kesto_large_config.json";
+  const std::string path = testing::TempDir() + test::UniqueName("kesto_large_config") + ".json";
   {
     std::ifstream good(ConfigPath("good"), std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(good)), std::istreambuf_iterator<char>());

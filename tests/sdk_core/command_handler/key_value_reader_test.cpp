@@ -15,7 +15,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Entries copied into a buffer of their exact size, so the address sanitizer sees any read past.
 struct Exact {
-  explicit Exact(const Bytes& bytes) : data(std::make_unique<uint8_t[]>(bytes.size() + 1)), size(bytes.size()) {
+  explicit Exact(const Bytes& bytes) : data(std::make_unique<uint8_t[]>(bytes.size())), size(bytes.size()) {
     std::memcpy(data.get(), bytes.data(), bytes.size());
   }
   std::unique_ptr<uint8_t[]> data;

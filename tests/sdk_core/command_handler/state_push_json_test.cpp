@@ -257,7 +257,7 @@ TEST_P(TruncatedListTest, FailsWithOneLineAndLeavesTheTextAlone) {
   const BadList& c = GetParam();
   test::LogCapture capture;
   std::string text = "before";
-  const auto exact = std::make_unique<uint8_t[]>(c.payload.size() + 1);
+  const auto exact = std::make_unique<uint8_t[]>(c.payload.size());
   if (!c.payload.empty()) std::memcpy(exact.get(), c.payload.data(), c.payload.size());
   EXPECT_FALSE(KeyValueListToJson(exact.get(), c.payload.size(), text));
   EXPECT_EQ(text, "before");
