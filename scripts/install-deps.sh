@@ -4,9 +4,11 @@
 set -euo pipefail
 
 runtime=(cmake g++ ninja-build libspdlog-dev libfmt-dev rapidjson-dev)
+# gnuplot-qt: the plotting back end the headless live-view test draws with; octave only
+# recommends it, and recommends are not installed here.
 testing=(libgtest-dev libbenchmark-dev iproute2 util-linux
          g++-mingw-w64-x86-64-posix wine64
-         octave liboctave-dev
+         octave liboctave-dev gnuplot-qt
          clang libclang-rt-14-dev)
 
 wanted=("${runtime[@]}")

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "block_observers.h"
+#include "child_process.h"
 #include "data_handler.h"
 #include "packet_block_layout.h"
 #include "packet_block_writer.h"
@@ -65,7 +66,8 @@ class PacketBlockTest : public ::testing::Test {
     }
   }
 
-  const std::string name_ = "kesto-block-test";
+  // Unique per process: another build's run of this test on the same machine shares the names.
+  const std::string name_ = test::UniqueName("kesto-block-test");
   SharedMemory writer_, reader_;
   lidar::DataHandler handler_;
 };

@@ -149,6 +149,17 @@ TEST_F(DataHandlerTest, ObserversReplacedWhileAnotherThreadDispatches) {
       handler_.Handle(10, 1, imu.packet());
     }
   });
+  // The replacements start only once dispatch is going: a data thread that has not been
+  // scheduled yet would leave the whole loop without a single concurrent dispatch.
+  const auto started = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (calls.load() == 0 && std::chrono::steady_clock::now() < started) {
+    std::this_thread::yield();
+  }
+  if (calls.load() == 0) {
+    stop = true;
+    data_thread.join();
+    FAIL() << "the data thread never dispatched";
+  }
   // The setter side runs a bounded number of replacements while dispatch goes on.
   for (int i = 0; i < 20000; ++i) {
     if (i % 2) {
@@ -159,9 +170,9 @@ TEST_F(DataHandlerTest, ObserversReplacedWhileAnotherThreadDispatches) {
     handler_.SetImuDataObserver((i % 3) ? Expect<1> : nullptr, &b);
     if (i % 1000 == 0) handler_.Clear();
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   handler_.SetPointCloudObserver(Expect<0>, &a);
   const int seen = calls.load();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (calls.load() == seen && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::yield();
   }
