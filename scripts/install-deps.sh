@@ -5,7 +5,7 @@ set -euo pipefail
 
 runtime=(cmake g++ ninja-build libspdlog-dev libfmt-dev rapidjson-dev)
 # gnuplot-qt: the plotting back end the headless live-view test draws with; octave only
-# recommends it, and recommends are not installed here.
+# recommends it, so it is named here as well.
 testing=(libgtest-dev libbenchmark-dev iproute2 util-linux
          g++-mingw-w64-x86-64-posix wine64
          octave liboctave-dev gnuplot-qt
@@ -25,4 +25,5 @@ sudo=""
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# With recommends, as the toolchain was checked: Wine and Octave lean on some of theirs.
+$sudo apt-get install -y -qq "${missing[@]}" >/dev/null
