@@ -190,9 +190,16 @@ TEST_F(MultiplexerTest, IdleWaitTimesOutAndTheFirstCheckTicks) {
   mux_.Wait(50);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));
   ASSERT_EQ(ticks.size(), 1u);
-  // At once again: not more than 50 ms since that tick, so no second one.
+  // Checked again at once there is no second tick. A loaded machine may hold this thread for
+  // more than 50 ms between the two checks, and then the second tick is due: the clock read
+  // after the check says which of the two it has to be.
   mux_.CheckTick();
-  EXPECT_EQ(ticks.size(), 1u);
+  if (Clock::now() - ticks[0] <= std::chrono::milliseconds(50)) {
+    EXPECT_EQ(ticks.size(), 1u);
+  } else if (ticks.size() == 2u) {
+    EXPECT_GT(ticks[1] - ticks[0], std::chrono::milliseconds(50));
+  }
+  EXPECT_LE(ticks.size(), 2u);
 }
 
 TEST_F(MultiplexerTest, ReadySocketsAreServedInAscendingOrderWithTheirMask) {
