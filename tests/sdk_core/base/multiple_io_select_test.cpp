@@ -227,6 +227,32 @@ TEST_F(MultiplexerTest, ReadySocketsAreServedInAscendingOrderWithTheirMask) {
                                       std::max(a.receiver, b.receiver)}));
 }
 
+// A ready handler that counts how often it is copied.
+struct CopyCounted {
+  explicit CopyCounted(int* counter) : copies(counter) {}
+  CopyCounted(const CopyCounted& other) : copies(other.copies) { ++*copies; }
+  void operator()(int) const {}
+  int* copies;
+};
+
+TEST_F(MultiplexerTest, DescriptorsThatAreNotReadyAreNotCopiedByTheDispatch) {
+  test::UdpPair busy, idle;
+  ASSERT_TRUE(busy.ok() && idle.ok());
+  int busy_calls = 0;
+  int idle_copies = 0;
+  ASSERT_TRUE(mux_.AddFd(Readable(busy.receiver, [&](int) { ++busy_calls; })));
+  ASSERT_TRUE(mux_.AddFd(Readable(idle.receiver, CopyCounted(&idle_copies))));
+  idle_copies = 0;  // the copies registration made
+  // Every datagram passes through this walk: copying each registration's handlers for it
+  // would cost one allocation per registered socket and datagram.
+  ASSERT_TRUE(test::WaitFor([&] {
+    busy.Send();
+    mux_.Wait(100);
+    return busy_calls > 0;
+  }));
+  EXPECT_EQ(idle_copies, 0);
+}
+
 TEST_F(MultiplexerTest, ADescriptorRemovedByAnEarlierHandlerIsNotCalled) {
   test::UdpPair a, b;
   ASSERT_TRUE(a.ok() && b.ok());
