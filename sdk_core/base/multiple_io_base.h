@@ -57,9 +57,19 @@ class MultipleIOBase : noncopyable {
 
  protected:
   // Calls handler(descriptor) for each registration in ascending socket order, tolerating
-  // registrations changed by the handlers themselves.
+  // registrations changed by the handlers themselves. The handler is given the table's own entry,
+  // so that registrations it skips cost no copy; it runs their callables through CallCopy.
   template <typename Handler>
   void ForEachDescriptor(Handler handler);
+
+  // Runs a copy of `callable` (skipped when empty): the call may replace or remove the
+  // registration that holds the original.
+  template <typename Callable, typename... Args>
+  static void CallCopy(const Callable& callable, Args... args) {
+    if (!callable) return;
+    const Callable copy = callable;
+    copy(args...);
+  }
 
   // Loop thread only.
   std::map<int, IoDescriptor> descriptors_;
@@ -80,9 +90,7 @@ void MultipleIOBase::ForEachDescriptor(Handler handler) {
   auto it = descriptors_.begin();
   while (it != descriptors_.end()) {
     const int fd = it->first;
-    // A copy, so the handler keeps living even if it replaces or removes its own registration.
-    const IoDescriptor descriptor = it->second;
-    handler(descriptor);
+    handler(static_cast<const IoDescriptor&>(it->second));
     it = descriptors_.upper_bound(fd);
   }
 }

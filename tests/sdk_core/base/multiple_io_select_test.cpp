@@ -190,9 +190,16 @@ TEST_F(MultiplexerTest, IdleWaitTimesOutAndTheFirstCheckTicks) {
   mux_.Wait(50);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(40));
   ASSERT_EQ(ticks.size(), 1u);
-  // At once again: not more than 50 ms since that tick, so no second one.
+  // Checked again at once there is no second tick. A loaded machine may hold this thread for
+  // more than 50 ms between the two checks, and then the second tick is due: the clock read
+  // after the check says which of the two it has to be.
   mux_.CheckTick();
-  EXPECT_EQ(ticks.size(), 1u);
+  if (Clock::now() - ticks[0] <= std::chrono::milliseconds(50)) {
+    EXPECT_EQ(ticks.size(), 1u);
+  } else if (ticks.size() == 2u) {
+    EXPECT_GT(ticks[1] - ticks[0], std::chrono::milliseconds(50));
+  }
+  EXPECT_LE(ticks.size(), 2u);
 }
 
 TEST_F(MultiplexerTest, ReadySocketsAreServedInAscendingOrderWithTheirMask) {
@@ -218,6 +225,32 @@ TEST_F(MultiplexerTest, ReadySocketsAreServedInAscendingOrderWithTheirMask) {
   }));
   EXPECT_EQ(served, (std::vector<int>{std::min(a.receiver, b.receiver),
                                       std::max(a.receiver, b.receiver)}));
+}
+
+// A ready handler that counts how often it is copied.
+struct CopyCounted {
+  explicit CopyCounted(int* counter) : copies(counter) {}
+  CopyCounted(const CopyCounted& other) : copies(other.copies) { ++*copies; }
+  void operator()(int) const {}
+  int* copies;
+};
+
+TEST_F(MultiplexerTest, DescriptorsThatAreNotReadyAreNotCopiedByTheDispatch) {
+  test::UdpPair busy, idle;
+  ASSERT_TRUE(busy.ok() && idle.ok());
+  int busy_calls = 0;
+  int idle_copies = 0;
+  ASSERT_TRUE(mux_.AddFd(Readable(busy.receiver, [&](int) { ++busy_calls; })));
+  ASSERT_TRUE(mux_.AddFd(Readable(idle.receiver, CopyCounted(&idle_copies))));
+  idle_copies = 0;  // the copies registration made
+  // Every datagram passes through this walk: copying each registration's handlers for it
+  // would cost one allocation per registered socket and datagram.
+  ASSERT_TRUE(test::WaitFor([&] {
+    busy.Send();
+    mux_.Wait(100);
+    return busy_calls > 0;
+  }));
+  EXPECT_EQ(idle_copies, 0);
 }
 
 TEST_F(MultiplexerTest, ADescriptorRemovedByAnEarlierHandlerIsNotCalled) {
