@@ -34,9 +34,10 @@ configure_build() {  # dir, cmake args...
   cmake --build "$dir"
 }
 
-run_ctest() {  # dir, ctest args...
+run_ctest() {  # dir, ctest args...   KESTO_CTEST_PRELUDE: a command run first, in the same namespace
   local dir=$1; shift
-  isolated ctest --test-dir "$dir" --output-on-failure --no-tests=error -j2 "$@"
+  isolated sh -c "${KESTO_CTEST_PRELUDE:-true}"' && exec "$@"' run-ctest \
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j2 "$@"
 }
 
 for stage in "${stages[@]}"; do
@@ -62,7 +63,18 @@ for stage in "${stages[@]}"; do
         -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF
       export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$out/wineprefix}
       [ -d "$WINEPREFIX" ] || isolated wineboot -i >/dev/null 2>&1 || true
-      run_ctest "$out/windows" -j1
+      # Wine creates sockets inside its server, so the server must live in the tests' namespace.
+      # One server for the whole run: a test that starts while a per-test server is shutting
+      # down fails with "wine client error ... Connection reset by peer". Wine's background
+      # processes are started before the first test, away from its output, or CTest would
+      # wait for them to close the test's pipe.
+      wineserver -k 2>/dev/null || true
+      wineserver -w 2>/dev/null || true
+      rc=0
+      KESTO_CTEST_PRELUDE='wineserver -p && wineboot </dev/null >/dev/null 2>&1' \
+        run_ctest "$out/windows" -j1 || rc=$?
+      wineserver -k 2>/dev/null || true
+      [ "$rc" -eq 0 ] || exit "$rc"
       ;;
     fuzz)
       if [ -f "$root/fuzz/CMakeLists.txt" ]; then
