@@ -29,6 +29,9 @@ class DeviceLink {
   virtual void UpdateViewLidarCfgCallback(uint32_t handle) = 0;
   // Hands a detected lidar to the log capture (its AddDevice). Runs on an IO thread.
   virtual void AddLoggerDevice(uint32_t handle, const DetectionData& data) = 0;
+  // Whether this kit configures the lidars it finds ("master_sdk"). A start without a
+  // framework record (the host-address start) takes the record's default, master.
+  virtual bool IsMasterSdk() const = 0;
 
  protected:
   ~DeviceLink() = default;  // never deleted through this interface
