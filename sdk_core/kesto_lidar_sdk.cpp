@@ -7,9 +7,9 @@
 using kesto::lidar::DataHandler;
 
 void SetPointCloudObserver(KestoLidarDataObserver cb, void* client_data) {
-  DataHandler::Instance().SetPointCloudObserver(cb, client_data);
+  DataHandler::GetInstance().SetPointCloudObserver(cb, client_data);
 }
 
 void SetImuDataObserver(KestoLidarDataObserver cb, void* client_data) {
-  DataHandler::Instance().SetImuDataObserver(cb, client_data);
+  DataHandler::GetInstance().SetImuDataObserver(cb, client_data);
 }

@@ -4,7 +4,7 @@
 
 namespace kesto::lidar {
 
-DataHandler& DataHandler::Instance() {
+DataHandler& DataHandler::GetInstance() {
   static DataHandler instance;
   return instance;
 }

@@ -29,7 +29,7 @@ struct DataObserver {
 // a moment when no Handle is in flight, so a dispatch never calls through a freed observer.
 class DataHandler {
  public:
-  static DataHandler& Instance();
+  static DataHandler& GetInstance();
 
   DataHandler() = default;
   ~DataHandler();

@@ -21,7 +21,7 @@ void OnImu(uint32_t, uint8_t, const KestoLidarEthernetPacket*, void*) { ++g_imu;
 TEST(DataObserverEntryPoints, SettersReachTheKitsDataHandler) {
   std::array<uint8_t, 64> point{}, imu{};
   point[10] = 1;
-  auto* handler = &kesto::lidar::DataHandler::Instance();
+  auto* handler = &kesto::lidar::DataHandler::GetInstance();
   int client = 0;
   SetPointCloudObserver(OnPoints, &client);
   SetImuDataObserver(OnImu, nullptr);
