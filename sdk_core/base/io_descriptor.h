@@ -1,13 +1,11 @@
 #ifndef KESTO_LIDAR_BASE_IO_DESCRIPTOR_H_
 #define KESTO_LIDAR_BASE_IO_DESCRIPTOR_H_
 
-#include <chrono>
 #include <functional>
 
-namespace kesto::lidar {
+#include "clock.h"
 
-// The loops' clock: monotonic, nanosecond resolution.
-using TimePoint = std::chrono::time_point<std::chrono::steady_clock, std::chrono::nanoseconds>;
+namespace kesto::lidar {
 
 // Readiness bits of IoDescriptor::events and of the mask given to on_ready.
 inline constexpr int kIoReadable = 1;

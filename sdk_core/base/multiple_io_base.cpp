@@ -22,8 +22,7 @@ void MultipleIOBase::Wake() {
 }
 
 void MultipleIOBase::CheckTick() {
-  const TimePoint now = std::chrono::time_point_cast<std::chrono::nanoseconds>(
-      std::chrono::steady_clock::now());
+  const TimePoint now = SteadyNow();
   const int64_t now_ns = now.time_since_epoch().count();
   if (now_ns - last_tick_ <= kTickIntervalNs) return;
   last_tick_ = now_ns;

@@ -1,0 +1,190 @@
+// Every command completes exactly once: acknowledgement, send failure or time-out.
+#include <gtest/gtest.h>
+
+#include "command_fixture.h"
+#include "command_impl.h"
+
+namespace kesto::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::nanoseconds;
+
+class CommandCompletionTest : public CommandFixture {
+ protected:
+  void SetUp() override {
+    InitNormal();
+    Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+    AnswerFwType(kKestoLidarDevTypeVela, vela_, 0);  // type 0: discovery configures nothing
+    link_.ClearFrames();
+    capture_.Clear();
+  }
+  int32_t WorkMode(int mode) {
+    return lidar::SendWorkMode(handler_, vela_, mode, Completions::kControl, &completions_);
+  }
+};
+
+TEST_F(CommandCompletionTest, AcknowledgedInTimeCompletesOnceWithTheRecord) {
+  ASSERT_EQ(WorkMode(1), 0);
+  clock_.Advance(milliseconds(999));
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0x001A));
+  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(5000));
+  const auto all = completions_.All();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].status, 0);
+  EXPECT_EQ(all[0].handle, vela_);
+  EXPECT_EQ(all[0].record, (Bytes{0x00, 0x1A, 0x00}));
+  EXPECT_EQ(capture_.Count("Receive Ack: Id 256 Seq"), 1u);
+  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+}
+
+TEST_F(CommandCompletionTest, UnansweredTimesOutOnceOnTheFirstCheckAfterItsDeadline) {
+  const lidar::TimePoint sent = clock_.Now();
+  ASSERT_EQ(WorkMode(1), 0);
+  handler_.CheckCommandTimeout(sent + milliseconds(1000));  // the deadline itself: not yet
+  EXPECT_EQ(completions_.Count(), 0u);
+  handler_.CheckCommandTimeout(sent + milliseconds(1000) + nanoseconds(1));
+  handler_.CheckCommandTimeout(sent + milliseconds(1050));
+  auto all = completions_.All();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].status, -4);
+  EXPECT_FALSE(all[0].has_response);
+
+  // The late acknowledgement finds no entry: it is only logged.
+  capture_.Clear();
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
+  EXPECT_EQ(completions_.Count(), 1u);
+  EXPECT_EQ(capture_.Count("Receive Ack: Id 256 Seq"), 1u);
+}
+
+TEST_F(CommandCompletionTest, TwoInFlightCompleteBySequenceNumber) {
+  Completions first, second;
+  ASSERT_EQ(lidar::SendWorkMode(handler_, vela_, 1, Completions::kControl, &first), 0);
+  ASSERT_EQ(lidar::SendPointDataType(handler_, vela_, 1, Completions::kControl, &second), 0);
+  const auto frames = link_.Frames();
+  ASSERT_EQ(frames.size(), 2u);
+  // Answered in reverse order, each with its own error key.
+  Receive(kKestoLidarDevTypeVela, vela_, 56000,
+          Ack(frames[1].Command().seq, 0x0100, ControlAnswer(0, 0x0000)));
+  Receive(kKestoLidarDevTypeVela, vela_, 56000,
+          Ack(frames[0].Command().seq, 0x0100, ControlAnswer(1, 0x001A)));
+  ASSERT_EQ(first.Count(), 1u);
+  ASSERT_EQ(second.Count(), 1u);
+  EXPECT_EQ(first.All()[0].record, (Bytes{1, 0x1A, 0}));
+  EXPECT_EQ(second.All()[0].record, (Bytes{0, 0, 0}));
+}
+
+TEST_F(CommandCompletionTest, FailedSendCompletesOnceWithSendFailed) {
+  link_.SetFailSends(true);
+  ASSERT_EQ(WorkMode(1), 0) << "the failure reaches the caller through the completion";
+  ASSERT_EQ(completions_.Count(), 1u);
+  EXPECT_EQ(completions_.All()[0].status, -9);
+  EXPECT_EQ(capture_.Count("Sent cmd to lidar failed, the send_byte:-1, cmd_id:256, seq:"), 1u);
+  EXPECT_NE(capture_.Lines()[0].message.find("[vela_command_handler.cpp]"), std::string::npos);
+  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(5000));
+  EXPECT_EQ(completions_.Count(), 1u) << "never -4 after -9";
+}
+
+TEST_F(CommandCompletionTest, AcknowledgementFromAnotherLidarCompletesNothing) {
+  ASSERT_EQ(WorkMode(1), 0);
+  Receive(kKestoLidarDevTypeVela, orbit_, 56000,
+          Ack(Last(0x0100).Command().seq, 0x0100, ControlAnswer(0, 0)));
+  EXPECT_EQ(completions_.Count(), 0u);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
+  EXPECT_EQ(completions_.Count(), 1u);
+}
+
+TEST_F(CommandCompletionTest, ShortAndLyingAcknowledgementsStayInsideTheDatagram) {
+  // A one-byte answer to a set-parameters request: the rest of the record is zero.
+  ASSERT_EQ(WorkMode(1), 0);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, {5});
+  // An empty answer still counts as acknowledged.
+  ASSERT_EQ(WorkMode(1), 0);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, {});
+  ASSERT_EQ(completions_.Count(), 2u);
+  EXPECT_EQ(completions_.All()[0].status, 0);
+  EXPECT_EQ(completions_.All()[0].record, (Bytes{5, 0, 0}));
+  EXPECT_EQ(completions_.All()[1].status, 0);
+  EXPECT_EQ(completions_.All()[1].record, (Bytes{0, 0, 0}));
+
+  // An internal-info answer that claims 300 entries but carries one: the caller walks one.
+  struct Walked {
+    int calls = 0;
+    uint16_t param_num = 0xFFFF;
+    size_t bytes = 0;
+  } walked;
+  auto walk = [](kesto_status, uint32_t, KestoLidarDiagInternalInfoResponse* r, void* cd) {
+    auto* w = static_cast<Walked*>(cd);
+    ++w->calls;
+    if (r == nullptr) return;
+    w->param_num = r->param_num;
+    const uint8_t* at = r->data;
+    for (uint16_t i = 0; i < r->param_num; ++i) {
+      const uint16_t length = static_cast<uint16_t>(at[2] | (at[3] << 8));
+      for (uint16_t b = 0; b < length; ++b) w->bytes += static_cast<size_t>(at[4 + b] == 1);
+      at += 4 + length;
+    }
+  };
+  ASSERT_EQ(lidar::QueryKestoLidarInternalInfo(handler_, vela_, walk, &walked), 0);
+  Bytes lying = InternalInfoAnswer(0, {{0x0006, Bytes(8, 1)}});
+  lying[1] = 0x2C;
+  lying[2] = 0x01;
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0101, lying);
+  EXPECT_EQ(walked.calls, 1);
+  EXPECT_EQ(walked.param_num, 1);
+  EXPECT_EQ(walked.bytes, 8u);
+}
+
+// A completion that sends the next command from inside its call, as the bridge's do.
+struct Chain {
+  lidar::GeneralCommandHandler* handler;
+  uint32_t handle;
+  int remaining;
+  Completions* done;
+};
+void SendNext(kesto_status status, uint32_t handle, KestoLidarAsyncControlResponse* r, void* cd) {
+  auto* chain = static_cast<Chain*>(cd);
+  Completions::Record(status, handle, r, chain->done);
+  if (--chain->remaining > 0) lidar::SendWorkMode(*chain->handler, chain->handle, 1, SendNext, cd);
+}
+
+TEST_F(CommandCompletionTest, CompletionMaySendTheNextCommand) {
+  Chain chain{&handler_, vela_, 3, &completions_};
+  ASSERT_EQ(lidar::SendWorkMode(handler_, vela_, 1, SendNext, &chain), 0);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));   // -> second sent
+  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(1001));     // second times out -> third
+  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(2002));     // third times out
+  const auto all = completions_.All();
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(all[0].status, 0);
+  EXPECT_EQ(all[1].status, -4);
+  EXPECT_EQ(all[2].status, -4);
+  EXPECT_EQ(CountSent(0x0100), 3u);
+  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+}
+
+TEST_F(CommandCompletionTest, PendingCommandsOutliveDestroy) {
+  ASSERT_EQ(WorkMode(1), 0);
+  handler_.Destroy();
+  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(1001));
+  ASSERT_EQ(completions_.Count(), 1u);
+  EXPECT_EQ(completions_.All()[0].status, -4);
+}
+
+TEST_F(CommandCompletionTest, ConfigurationAnsweredAfterAStopFindsNoFreedHandler) {
+  // A second VELA lidar gets its configuration request; the kit stops before the answer.
+  const uint32_t other = HandleOf(192, 168, 1, 11);
+  auto cfgs = std::make_shared<lidar::LidarCfgList>();
+  cfgs->push_back(Cfg(kKestoLidarDevTypeVela, "192.168.1.11"));
+  handler_.Init(cfgs, &link_);
+  Discover(kKestoLidarDevTypeVela, other, {192, 168, 1, 11});
+  AnswerFwType(kKestoLidarDevTypeVela, other, 1);
+  Discover(kKestoLidarDevTypeVela, other, {192, 168, 1, 11});
+  ASSERT_EQ(CountSent(0x0100), 1u);
+  handler_.Destroy();
+  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(1001));  // AddressSanitizer watches
+  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+}
+
+}  // namespace
+}  // namespace kesto::test

@@ -1,0 +1,336 @@
+// Discovery replies, the firmware-type query, configuration of new lidars and the two observers.
+#include "general_command_handler.h"
+
+#include <gtest/gtest.h>
+
+#include <iterator>
+
+#include "command_fixture.h"
+
+namespace kesto::test {
+namespace {
+
+using std::chrono::milliseconds;
+
+class GeneralCommandHandlerTest : public CommandFixture {
+ protected:
+  void SetUp() override {
+    InitNormal();
+    ObserveInfoChange();
+  }
+};
+
+TEST_F(GeneralCommandHandlerTest, FirstDiscoveryReplyQueriesTheFirmwareTypeOnce) {
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN-0001", 56000);
+  const std::string detected = "Handle detection data, handle:" + std::to_string(vela_) +
+                               ", dev_type:10, sn:SN-0001, cmd_port:56000";
+  EXPECT_EQ(capture_.Count(detected), 1u);
+  const auto frames = link_.Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].Command().cmd_id, 0x0101);
+  EXPECT_EQ(frames[0].Payload(), (Bytes{0x01, 0x00, 0x00, 0x00, 0x10, 0x80}));
+  EXPECT_EQ(frames[0].dest_ip, vela_);
+  EXPECT_EQ(frames[0].dest_port, 56000);
+  EXPECT_EQ(frames[0].channel, SentFrame::Channel::kCommand);
+  EXPECT_EQ(link_.LoggerDevices(), std::vector<uint32_t>{vela_});
+  EXPECT_TRUE(link_.Detections().empty()) << "the device manager hears of known lidars only";
+  EXPECT_NE(handler_.GetLidarCommandHandler(vela_), nullptr);
+  std::set<uint16_t> keys;
+  EXPECT_TRUE(handler_.GetInternalInfoKeys(vela_, keys));
+  EXPECT_EQ(keys.size(), 27u);
+}
+
+struct FwTypeCase {
+  uint8_t dev_type;
+  uint8_t fw_type;
+  size_t configurations;  // requests sent by three further discovery replies
+  uint16_t cmd_port;
+  size_t payload_length;
+};
+
+TEST_F(GeneralCommandHandlerTest, FirmwareTypeDecidesWhetherDiscoveryConfigures) {
+  const FwTypeCase cases[] = {
+      {kKestoLidarDevTypeVela, 1, 3, 56000, 28},
+      {kKestoLidarDevTypeVela, 0, 0, 56000, 0},
+      {kKestoLidarDevTypeOrbit, 2, 3, 56100, 40},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "dev_type " << int(c.dev_type) << " fw_type "
+                                      << int(c.fw_type));
+    handler_.ResetForTests();
+    link_.ClearFrames();
+    const uint32_t handle = c.dev_type == kKestoLidarDevTypeVela ? vela_ : orbit_;
+    const auto ip = c.dev_type == kKestoLidarDevTypeVela ? kVelaIp : kOrbitIp;
+    InitNormal();
+    Discover(c.dev_type, handle, ip, "SN", c.cmd_port);
+    AnswerFwType(c.dev_type, handle, c.fw_type);
+    for (int i = 0; i < 3; ++i) Discover(c.dev_type, handle, ip, "SN", c.cmd_port);
+    EXPECT_EQ(CountSent(0x0100), c.configurations);
+    if (c.configurations == 0) continue;
+    const SentFrame request = Last(0x0100);
+    EXPECT_EQ(request.dest_port, c.cmd_port) << "the port the reply names";
+    EXPECT_EQ(request.Payload().size(), c.payload_length);
+    const auto detections = link_.Detections();
+    ASSERT_FALSE(detections.empty());
+    EXPECT_TRUE(detections.back().fw_type_known);
+    EXPECT_EQ(detections.back().fw_type_zero, c.fw_type == 0);
+  }
+}
+
+TEST_F(GeneralCommandHandlerTest, InformationChangeOncePerLidar) {
+  SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  ASSERT_EQ(identities_.size(), 1u);
+  EXPECT_EQ(identities_[0].handle, vela_);
+  EXPECT_EQ(identities_[0].dev_type, 10);
+  EXPECT_EQ(identities_[0].sn, "SN-0001");
+  EXPECT_EQ(identities_[0].lidar_ip, "192.168.1.10");
+  EXPECT_EQ(capture_.Count("Update lidar:" + std::to_string(vela_) + " succ."), 1u);
+
+  for (int i = 0; i < 3; ++i) Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  EXPECT_EQ(CountSent(0x0100), 1u) << "a configured lidar is not configured again";
+  handler_.KestoLidarInfoChange(vela_);
+  EXPECT_EQ(identities_.size(), 1u);
+}
+
+TEST_F(GeneralCommandHandlerTest, RefusedConfigurationStillEndsTheAttemptAndMaySendAgain) {
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  AnswerFwType(kKestoLidarDevTypeOrbit, orbit_, 1);
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  Answer(kKestoLidarDevTypeOrbit, orbit_, 0x0100, ControlAnswer(1, 0x0005));
+  EXPECT_EQ(identities_.size(), 1u);
+  EXPECT_EQ(capture_.Count("Update lidar failed, the ret_code:1, error_key:5"), 1u);
+  EXPECT_NE(capture_.Lines().back().message.find("[orbit_command_handler.cpp]"),
+            std::string::npos);
+  // The model handler asked directly (as a later start would) sends the request again.
+  handler_.GetCommandHandler(kKestoLidarDevTypeOrbit)->UpdateLidarCfg(orbit_, 56100);
+  EXPECT_EQ(CountSent(0x0100), 2u);
+  Answer(kKestoLidarDevTypeOrbit, orbit_, 0x0100, ControlAnswer(0, 0));
+  handler_.GetCommandHandler(kKestoLidarDevTypeOrbit)->UpdateLidarCfg(orbit_, 56100);
+  EXPECT_EQ(CountSent(0x0100), 2u) << "configured now";
+}
+
+TEST_F(GeneralCommandHandlerTest, InfoChangeOfAnUnknownLidarCreatesNothing) {
+  handler_.KestoLidarInfoChange(vela_);
+  EXPECT_EQ(capture_.Count("Lidar info change failed, can not found device, the handle:" +
+                           std::to_string(vela_)),
+            1u);
+  EXPECT_TRUE(identities_.empty());
+  EXPECT_EQ(handler_.SendCommand(vela_, 0x0100, nullptr, 0, nullptr), -9);
+}
+
+TEST_F(GeneralCommandHandlerTest, SlaveCreatesEntriesButSendsNothing) {
+  link_.SetMaster(false);
+  for (int i = 0; i < 3; ++i) Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  handler_.UpdateViewLidarCfg(lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56000, 57000,
+                                                      58000, 57001, 58001});
+  EXPECT_EQ(link_.FrameCount(), 0u);
+  handler_.KestoLidarInfoChange(vela_);
+  EXPECT_EQ(identities_.size(), 1u);
+}
+
+TEST_F(GeneralCommandHandlerTest, SerialNumberConflictIsLoggedEveryTimeAndKeepsTheEntry) {
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "FIRST");
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SECOND");
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SECOND");
+  EXPECT_EQ(capture_.Count("Lidar ip conflic, the lidar ip:192.168.1.10, the sn1:FIRST, the "
+                           "sn2:SECOND"),
+            2u);
+  handler_.KestoLidarInfoChange(vela_);
+  ASSERT_EQ(identities_.size(), 1u);
+  EXPECT_EQ(identities_[0].sn, "FIRST");
+}
+
+TEST_F(GeneralCommandHandlerTest, SerialNumberFillingItsFieldIsCutInTheIdentity) {
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "ABCDEFGHIJKLMNOP");
+  EXPECT_EQ(capture_.Count("sn:ABCDEFGHIJKLMNOP, cmd_port"), 1u) << "16 characters, no more";
+  handler_.KestoLidarInfoChange(vela_);
+  ASSERT_EQ(identities_.size(), 1u);
+  EXPECT_EQ(identities_[0].sn, "ABCDEFGHIJKLMNO");
+}
+
+TEST_F(GeneralCommandHandlerTest, ControlCharactersOfASerialNumberNeverReachTheLog) {
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN\x1b[2J\n");
+  EXPECT_EQ(capture_.Count("sn:SN?[2J?, cmd_port"), 1u);
+}
+
+TEST_F(GeneralCommandHandlerTest, FailedDiscoveryReplyCreatesNothing) {
+  Receive(kKestoLidarDevTypeVela, vela_, 56000, DiscoveryReply(1, 10, "SN", kVelaIp, 56000));
+  EXPECT_EQ(capture_.Count("Detection lidar faield, the handle:" + std::to_string(vela_) +
+                           ", lidar_port:56000, ret_code:1"),
+            1u);
+  EXPECT_EQ(link_.FrameCount(), 0u);
+  EXPECT_EQ(handler_.GetLidarCommandHandler(vela_), nullptr);
+  // A reply too short to hold its record, and a discovery request echoed back, create nothing.
+  Receive(10, vela_, 56000, Frame(3, 0x0000, 1, Bytes(23, 0)));
+  Receive(10, vela_, 56000, Frame(3, 0x0000, 0, DiscoveryPayload(0, 10, "SN", kVelaIp, 1)));
+  EXPECT_EQ(link_.FrameCount(), 0u);
+}
+
+TEST_F(GeneralCommandHandlerTest, TwelveFailedFirmwareAnswersThenTheLidarCountsAsNotZero) {
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  for (int i = 0; i < 12; ++i) {
+    Answer(kKestoLidarDevTypeVela, vela_, 0x0101, InternalInfoAnswer(3, {}));
+  }
+  EXPECT_EQ(CountSent(0x0101), 12u);
+  EXPECT_EQ(capture_.Count("Query kesto lidar Fw type failed, the ret_code:3"), 11u);
+  EXPECT_EQ(capture_.Count("Query kesto lidar failed, the retry time more than 10."), 1u);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  EXPECT_EQ(CountSent(0x0100), 1u);
+  EXPECT_EQ(handler_.PendingCommandCount(), 1u);
+}
+
+TEST_F(GeneralCommandHandlerTest, FirmwareAnswersWithoutAUsableEntryAreFailedAnswers) {
+  const Bytes cases[] = {
+      {0, 0, 0},                                  // param_num 0
+      {0, 1, 0},                                  // claims an entry, ends before it
+      {0, 1, 0, 0x10, 0x80, 1, 0},                // entry header without its value
+      InternalInfoAnswer(0, {{0x8011, {1}}}),     // another key
+      InternalInfoAnswer(0, {{0x8010, {1, 0}}}),  // value of two bytes
+  };
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  for (const Bytes& answer : cases) Answer(kKestoLidarDevTypeVela, vela_, 0x0101, answer);
+  EXPECT_EQ(CountSent(0x0101), 1u + std::size(cases));
+  EXPECT_EQ(capture_.Count("Query Fw type failed, the response holds no whole entry."), 3u);
+  EXPECT_EQ(capture_.Count("Query Fw type filed, the key had fault, the key:32785"), 1u);
+  EXPECT_EQ(capture_.Count("Query Fw type failed, the val lenth is error, the len:2"), 1u);
+  AnswerFwType(kKestoLidarDevTypeVela, vela_, 1);
+  EXPECT_EQ(capture_.Count("Query Fw type succ, the fw_type:1"), 1u);
+}
+
+struct SegmentCase {
+  const char* host_ip;
+  std::array<uint8_t, 4> lidar_ip;
+  bool accepted;
+  const char* message;
+};
+
+TEST_F(GeneralCommandHandlerTest, ViewModeAcceptsOnlyTheHostsSegment) {
+  const SegmentCase cases[] = {
+      {"192.168.1.50", {192, 168, 1, 10}, true, "Host ip:192.168.1.50, lidar ip:192.168.1.10"},
+      {"192.168.1.50", {192, 168, 2, 10},
+       false,
+       "The host address and lidar address are on different network segments, the "
+       "host_ip:192.168.1.50, lidar_ip:192.168.2.10"},
+      {"", {192, 168, 1, 10}, false, "Verify net segment faield, the host ip is empty."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    handler_.ResetForTests();
+    link_.ClearFrames();
+    capture_.Clear();
+    handler_.InitHostIpMode(c.host_ip, 1, &link_);
+    const uint32_t handle = HandleOf(c.lidar_ip[0], c.lidar_ip[1], c.lidar_ip[2], c.lidar_ip[3]);
+    // A lidar that is not a view lidar yet: the variant without a device type.
+    ExactBuffer reply(DiscoveryReply(0, 10, "SN", c.lidar_ip, 56000));
+    handler_.Handler(handle, 56000, reply.data(), reply.size());
+    EXPECT_EQ(capture_.Count(c.message), 1u);
+    EXPECT_EQ(link_.FrameCount(), c.accepted ? 1u : 0u) << "the firmware query, as master";
+    EXPECT_EQ(handler_.GetLidarCommandHandler(handle) != nullptr, c.accepted);
+  }
+}
+
+TEST_F(GeneralCommandHandlerTest, ViewModeAcknowledgementsAndInfoChange) {
+  handler_.ResetForTests();
+  ObserveInfoChange();
+  handler_.InitHostIpMode("192.168.1.50", 1, &link_);
+  const Bytes reply = DiscoveryReply(0, 10, "SN", kVelaIp, 56000);
+  ExactBuffer buffer(reply);
+  handler_.Handler(vela_, 56000, buffer.data(), buffer.size());
+  ASSERT_EQ(CountSent(0x0101), 1u);
+  // Acknowledged through the variant without a device type; no model handler is involved.
+  const Bytes ack = Ack(Last(0x0101).Command().seq, 0x0101, InternalInfoAnswer(0, {{0x8010, {1}}}));
+  ExactBuffer ack_buffer(ack);
+  handler_.Handler(vela_, 56000, ack_buffer.data(), ack_buffer.size());
+  EXPECT_EQ(capture_.Count("Query Fw type succ, the fw_type:1"), 1u);
+  handler_.Handler(vela_, 56000, ack_buffer.data(), ack_buffer.size());
+  EXPECT_EQ(capture_.Count("Handle cmd ack failed, can not find command"), 1u);
+
+  // A second reply of the known lidar goes to the device manager, which configures view lidars.
+  handler_.Handler(vela_, 56000, buffer.data(), buffer.size());
+  EXPECT_EQ(CountSent(0x0100), 0u);
+  ASSERT_EQ(link_.Detections().size(), 1u);
+  handler_.UpdateViewLidarCfg(lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56001, 57000,
+                                                      58000, 57001, 58001});
+  ASSERT_EQ(CountSent(0x0100), 1u);
+  EXPECT_EQ(Last(0x0100).dest_port, 56001);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
+  EXPECT_EQ(link_.ViewCfgCallbacks(), std::vector<uint32_t>{vela_});
+  EXPECT_EQ(identities_.size(), 1u);
+}
+
+struct PushCase {
+  uint8_t dev_type;
+  uint32_t handle;
+  uint16_t port;
+  bool delivered;
+};
+
+TEST_F(GeneralCommandHandlerTest, StatePushOnlyFromTheModelsPushPort) {
+  struct Pushes {
+    std::vector<std::pair<uint32_t, std::string>> texts;
+    uint8_t dev_type = 0;
+  } pushes;
+  handler_.SetPushMessageObserver(
+      [](uint32_t handle, uint8_t dev_type, const char* text, void* cd) {
+        auto* p = static_cast<Pushes*>(cd);
+        p->texts.emplace_back(handle, text);
+        p->dev_type = dev_type;
+      },
+      &pushes);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  const uint32_t stranger = HandleOf(192, 168, 1, 99);
+  const PushCase cases[] = {
+      {kKestoLidarDevTypeVela, vela_, 56000, true},   {kKestoLidarDevTypeVela, vela_, 56200, false},
+      {kKestoLidarDevTypeOrbit, orbit_, 56200, true}, {kKestoLidarDevTypeOrbit, orbit_, 56000, false},
+      {kKestoLidarDevTypeVela, stranger, 56000, false},
+  };
+  const Bytes push = StatePush(KeyValueList({{0x001A, {3}}}));
+  for (const auto& c : cases) {
+    const size_t before = pushes.texts.size();
+    Receive(c.dev_type, c.handle, c.port, push);
+    EXPECT_EQ(pushes.texts.size() - before, c.delivered ? 1u : 0u)
+        << int(c.dev_type) << " from " << c.port;
+  }
+  ASSERT_EQ(pushes.texts.size(), 2u);
+  EXPECT_EQ(pushes.texts[1].first, orbit_);
+  EXPECT_EQ(pushes.dev_type, 9);
+  EXPECT_EQ(pushes.texts[0].second, "{\n    \"work_tgt_mode\": 3\n}");
+  // A list that does not convert is delivered as an empty text.
+  Receive(kKestoLidarDevTypeVela, vela_, 56000, StatePush(Bytes{5, 0, 0, 0}));
+  ASSERT_EQ(pushes.texts.size(), 3u);
+  EXPECT_EQ(pushes.texts[2].second, "");
+}
+
+TEST_F(GeneralCommandHandlerTest, UnnamedTypeDataPortAndBrokenFramesAreOnlyLogged) {
+  const Bytes anything = {1, 2, 3};
+  Receive(kKestoLidarDevTypeUnnamed, vela_, 10001, anything);
+  EXPECT_EQ(capture_.Count("GeneralCommandHandler::Handler get cmd handler failed"), 1u);
+  Receive(kKestoLidarDevTypeVela, vela_, 56000, anything);
+  EXPECT_EQ(capture_.Count("Parse Command Stream failed."), 1u);
+  EXPECT_EQ(link_.FrameCount(), 0u);
+}
+
+TEST_F(GeneralCommandHandlerTest, DestroyKeepsOnlyWhatOutlivesAStop) {
+  int pushes = 0;
+  handler_.SetPushMessageObserver(
+      [](uint32_t, uint8_t, const char*, void* cd) { ++*static_cast<int*>(cd); }, &pushes);
+  SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  ASSERT_EQ(identities_.size(), 1u);
+  handler_.Destroy();
+  EXPECT_EQ(handler_.GetCommandHandler(kKestoLidarDevTypeVela), nullptr);
+  std::set<uint16_t> keys;
+  EXPECT_FALSE(handler_.GetInternalInfoKeys(vela_, keys));
+
+  // A new start: the lidar is new again, the configuration of its address is still known, the
+  // push observer still set and the information-change observer gone.
+  handler_.Init(nullptr, &link_);
+  SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  EXPECT_EQ(CountSent(0x0100), 2u);
+  EXPECT_EQ(identities_.size(), 1u);
+  Receive(kKestoLidarDevTypeVela, vela_, 56000, StatePush(KeyValueList({})));
+  EXPECT_EQ(pushes, 1);
+}
+
+}  // namespace
+}  // namespace kesto::test
