@@ -50,6 +50,9 @@ struct KestoLidarLoggerCfg {
   std::string lidar_log_path;
 };
 
+// A configuration file without "master_sdk" takes this default, and so does the host-address
+// (view mode) start, which has no framework record at all: a kit started on a host address
+// points the view lidars it finds at that host.
 struct KestoLidarSdkFrameworkCfg {
   bool master_sdk = true;  // a master queries and configures the lidars it detects
 };
