@@ -56,6 +56,7 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
   for (int i = 0; i < 2 * kPrimaries; ++i) refs.push_back({&shared, i});
 
   std::atomic<bool> stop{false};
+  std::atomic<int> sweeps{0};
   std::vector<std::thread> threads;
   // The lidar answers every other frame it sees (frames of this test only, so no lock is
   // needed on the index).
@@ -77,6 +78,7 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
       while (!stop.load()) {
         clock_.Advance(std::chrono::milliseconds(3));
         handler_.CheckCommandTimeout(clock_.Now());
+        sweeps.fetch_add(1);
         std::this_thread::yield();
       }
     });
@@ -92,6 +94,11 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
   std::vector<std::thread> senders;
   for (int s = 0; s < kSenders; ++s) {
     senders.emplace_back([&, s] {
+      // Sending starts once the sweeps run, so the two overlap even on a loaded machine.
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (sweeps.load() == 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::yield();
+      }
       for (int i = 0; i < kPerSender; ++i) {
         SlotRef* ref = &refs[static_cast<size_t>(s * kPerSender + i)];
         EXPECT_EQ(lidar::SendWorkMode(handler_, vela_, 1, Done, ref), 0);

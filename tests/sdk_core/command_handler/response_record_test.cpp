@@ -31,8 +31,11 @@ TEST(ResponseRecord, ShortControlAnswerIsZeroPadded) {
   for (const auto& c : cases) {
     ExactBuffer received(c.payload);
     ResponseRecord<KestoLidarAsyncControlResponse> record(received.data(), received.size());
-    EXPECT_EQ(record.get()->ret_code, c.ret_code) << c.name;
-    EXPECT_EQ(record.get()->error_key, c.error_key) << c.name;
+    // Copies: the record is packed, and EXPECT_EQ binds references.
+    const uint8_t ret_code = record.get()->ret_code;
+    const uint16_t error_key = record.get()->error_key;
+    EXPECT_EQ(ret_code, c.ret_code) << c.name;
+    EXPECT_EQ(error_key, c.error_key) << c.name;
   }
 }
 
@@ -76,7 +79,8 @@ TEST(ResponseRecord, InternalInfoCountsOnlyWholeEntries) {
   for (const auto& c : cases) {
     ExactBuffer received(c.payload);
     ResponseRecord<KestoLidarDiagInternalInfoResponse> record(received.data(), received.size());
-    EXPECT_EQ(record.get()->param_num, c.param_num) << c.name;
+    const uint16_t param_num = record.get()->param_num;
+    EXPECT_EQ(param_num, c.param_num) << c.name;
     Walk(record.get());  // AddressSanitizer reports a read past the record
   }
 }
