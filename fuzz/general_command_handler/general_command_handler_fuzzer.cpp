@@ -66,7 +66,8 @@ class Harness {
               mode & 1);
     }
     for (int i = 0; i < 2; ++i) {
-      AnswerLast(i, kTypes[i], 0x0101, kesto::test::InternalInfoAnswer(0, {{0x8010, {1}}}), mode & 1);
+      AnswerLast(i, kTypes[i], 0x0101, kesto::test::InternalInfoAnswer(0, {{0x8010, {1}}}),
+                 mode & 1);
       Deliver(i, kTypes[i], 56000, kesto::test::DiscoveryReply(0, kTypes[i], "SN", Ip(i), 56000),
               mode & 1);
       SendTracked(i);
@@ -119,7 +120,8 @@ class Harness {
     return cfg;
   }
   static std::array<uint8_t, 4> Ip(int sender) {
-    return {192, 168, static_cast<uint8_t>(sender == 2 ? 2 : 1), static_cast<uint8_t>(10 + 10 * sender)};
+    return {192, 168, static_cast<uint8_t>(sender == 2 ? 2 : 1),
+            static_cast<uint8_t>(10 + 10 * sender)};
   }
   static uint32_t Handle(int sender) {
     const auto ip = Ip(sender);

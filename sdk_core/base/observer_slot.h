@@ -68,7 +68,7 @@ class ObserverSlot<void(Args...)> {
   std::atomic<const Record*> current_{nullptr};
   mutable std::atomic<uint32_t> calling_{0};  // number of Call in flight
 
-  std::mutex setter_mutex_;                           // serialises Set and Clear
+  std::mutex setter_mutex_;                             // serialises Set and Clear
   std::vector<std::unique_ptr<const Record>> retired_;  // guarded by setter_mutex_
 };
 

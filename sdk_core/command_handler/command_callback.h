@@ -28,8 +28,7 @@ class CommandCallback {
   virtual ~CommandCallback() = default;
   // `response` is the acknowledgement's payload of `length` bytes (valid during the call), or
   // null with any status but StatusSuccess.
-  virtual void Execute(int32_t status, uint32_t handle, const uint8_t* response,
-                       size_t length) = 0;
+  virtual void Execute(int32_t status, uint32_t handle, const uint8_t* response, size_t length) = 0;
 };
 
 // The completion record T built from an acknowledgement payload. Completion functions get no
@@ -79,8 +78,7 @@ class FunctionStatusCallback : public CommandCallback {
   FunctionStatusCallback(Function function, void* client_data)
       : function_(function), client_data_(client_data) {}
 
-  void Execute(int32_t status, uint32_t handle, const uint8_t* response,
-               size_t length) override {
+  void Execute(int32_t status, uint32_t handle, const uint8_t* response, size_t length) override {
     if (function_ == nullptr) return;
     if (response == nullptr) {
       function_(status, handle, nullptr, client_data_);

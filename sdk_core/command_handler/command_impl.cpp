@@ -38,14 +38,14 @@ kesto_status SendImuDataEnable(GeneralCommandHandler& general, uint32_t handle,
 
 kesto_status SendPointDataType(GeneralCommandHandler& general, uint32_t handle, int data_type,
                                KestoLidarAsyncControlCallback cb, void* client_data) {
-  return SendSingleKey(general, handle, kKeyPclDataType, static_cast<uint8_t>(data_type & 0xFF),
-                       cb, client_data);
+  return SendSingleKey(general, handle, kKeyPclDataType, static_cast<uint8_t>(data_type & 0xFF), cb,
+                       client_data);
 }
 
 kesto_status SendWorkMode(GeneralCommandHandler& general, uint32_t handle, int work_mode,
                           KestoLidarAsyncControlCallback cb, void* client_data) {
-  return SendSingleKey(general, handle, kKeyWorkTgtMode, static_cast<uint8_t>(work_mode & 0xFF),
-                       cb, client_data);
+  return SendSingleKey(general, handle, kKeyWorkTgtMode, static_cast<uint8_t>(work_mode & 0xFF), cb,
+                       client_data);
 }
 
 kesto_status RequestPointDataType(GeneralCommandHandler& general, uint32_t handle, int data_type,
@@ -90,8 +90,8 @@ kesto_status SendWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControl
   return SendWorkMode(GeneralCommandHandler::GetInstance(), handle, work_mode, cb, client_data);
 }
 
-kesto_status RequestPointDataType(uint32_t handle, int data_type,
-                                  KestoLidarAsyncControlCallback cb, void* client_data) {
+kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,
+                                  void* client_data) {
   return RequestPointDataType(GeneralCommandHandler::GetInstance(), handle, data_type, cb,
                               client_data);
 }
@@ -103,8 +103,7 @@ kesto_status RequestWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncCont
 
 kesto_status QueryKestoLidarInternalInfo(uint32_t handle, KestoLidarInternalInfoCallback cb,
                                          void* client_data) {
-  return QueryKestoLidarInternalInfo(GeneralCommandHandler::GetInstance(), handle, cb,
-                                     client_data);
+  return QueryKestoLidarInternalInfo(GeneralCommandHandler::GetInstance(), handle, cb, client_data);
 }
 
 }  // namespace kesto::lidar

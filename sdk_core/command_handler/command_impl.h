@@ -25,8 +25,8 @@ kesto_status SendPointDataType(uint32_t handle, int data_type, KestoLidarAsyncCo
 kesto_status SendWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControlCallback cb,
                           void* client_data);
 // Type 0 asks for IMU data (SendImuDataEnable), any other type sets the point data type.
-kesto_status RequestPointDataType(uint32_t handle, int data_type,
-                                  KestoLidarAsyncControlCallback cb, void* client_data);
+kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,
+                                  void* client_data);
 kesto_status RequestWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControlCallback cb,
                              void* client_data);
 // The internal-info keys of the lidar's model.

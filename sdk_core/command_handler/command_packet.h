@@ -17,8 +17,8 @@ inline constexpr uint32_t kDefaultCommandTimeoutMs = 1000;
 // (from ProtocolCommand) is not owned: the sender's payload while sending, the receive buffer
 // while an acknowledgement is handled. Copying a packet shares the callback.
 struct CommandPacket : ProtocolCommand {
-  uint32_t handle = 0;    // the lidar's IPv4 address, network byte order
-  std::string lidar_ip;   // the same address, dotted
+  uint32_t handle = 0;   // the lidar's IPv4 address, network byte order
+  std::string lidar_ip;  // the same address, dotted
   uint32_t timeout = kDefaultCommandTimeoutMs;
   std::shared_ptr<CommandCallback> callback;  // may be empty
 };

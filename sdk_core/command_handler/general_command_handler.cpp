@@ -33,7 +33,9 @@ void CopyText(const std::string& text, char (&field)[N]) {
 
 std::shared_ptr<ModelCommandHandler> MakeModelHandler(uint8_t dev_type, DeviceLink* link,
                                                       GeneralCommandHandler& general) {
-  if (dev_type == kKestoLidarDevTypeVela) return std::make_shared<VelaCommandHandler>(link, general);
+  if (dev_type == kKestoLidarDevTypeVela) {
+    return std::make_shared<VelaCommandHandler>(link, general);
+  }
   if (dev_type == kKestoLidarDevTypeOrbit) {
     return std::make_shared<OrbitCommandHandler>(link, general);
   }
@@ -133,8 +135,9 @@ void GeneralCommandHandler::CreateCommandHandler(uint8_t dev_type) {
     if (!handler) return;
     handlers_[dev_type] = handler;
     if (!handler->SetHostIpMode(view_mode_.load())) {
-      KESTO_LOG_ERROR("General command handler init failed, the lidar of type:{} command init failed.",
-                      dev_type);
+      KESTO_LOG_ERROR(
+          "General command handler init failed, the lidar of type:{} command init failed.",
+          dev_type);
     }
     return;
   }
@@ -146,8 +149,8 @@ void GeneralCommandHandler::CreateCommandHandler(uint8_t dev_type) {
   std::lock_guard<std::mutex> lock(handler_mutex_);
   auto it = handlers_.find(dev_type);
   if (it != handlers_.end() && !it->second->SetCustomLidarCfgs(cfgs)) {
-    KESTO_LOG_ERROR("General command handler init failed, the lidar of type:{} command init failed.",
-                    dev_type);
+    KESTO_LOG_ERROR(
+        "General command handler init failed, the lidar of type:{} command init failed.", dev_type);
   }
 }
 
@@ -304,8 +307,9 @@ void GeneralCommandHandler::HandleDetectionData(uint32_t handle, uint16_t port,
       if (it == types_.end()) {
         types_.emplace(handle, data.dev_type);
       } else if (it->second != data.dev_type) {
-        KESTO_LOG_ERROR("Lidar dev type conflic, the lidar ip:{}, the dev_type1:{}, the dev_type2:{}",
-                        lidar_ip, it->second, data.dev_type);
+        KESTO_LOG_ERROR(
+            "Lidar dev type conflic, the lidar ip:{}, the dev_type1:{}, the dev_type2:{}", lidar_ip,
+            it->second, data.dev_type);
       }
     }
     if (IsMaster() && !entry->fw_type_known.load()) QueryFwType(handle);
@@ -336,8 +340,8 @@ bool GeneralCommandHandler::VerifyNetSegment(const DetectionData& data) {
   uint8_t host[4];
   if (!IpToU8(host_ip_, host)) return false;
   if (std::memcmp(host, data.lidar_ip, 3) == 0) {
-    KESTO_LOG_INFO("Host ip:{}, lidar ip:{}.{}.{}.{}", host_ip_, data.lidar_ip[0],
-                   data.lidar_ip[1], data.lidar_ip[2], data.lidar_ip[3]);
+    KESTO_LOG_INFO("Host ip:{}, lidar ip:{}.{}.{}.{}", host_ip_, data.lidar_ip[0], data.lidar_ip[1],
+                   data.lidar_ip[2], data.lidar_ip[3]);
     return true;
   }
   KESTO_LOG_ERROR(
@@ -462,11 +466,11 @@ int32_t GeneralCommandHandler::SendLoggerCommand(uint32_t handle, uint16_t comma
 
 int32_t GeneralCommandHandler::SendLoggerCommand(uint32_t handle, uint16_t command_id,
                                                  const uint8_t* data, uint16_t length,
-                                                 KestoLidarLoggerCallback done,
-                                                 void* client_data) {
+                                                 KestoLidarLoggerCallback done, void* client_data) {
   std::shared_ptr<CommandCallback> callback;
   if (done != nullptr) {
-    callback = std::make_shared<FunctionStatusCallback<KestoLidarLoggerResponse>>(done, client_data);
+    callback =
+        std::make_shared<FunctionStatusCallback<KestoLidarLoggerResponse>>(done, client_data);
   }
   return Send(handle, command_id, data, length, std::move(callback), true);
 }

@@ -61,8 +61,7 @@ class GeneralCommandHandler : public LoggerCommandSender {
   void Destroy();
 
   // A command datagram of a lidar whose device type the device manager knows.
-  void Handler(uint8_t dev_type, uint32_t handle, uint16_t port, const uint8_t* buf,
-               uint32_t size);
+  void Handler(uint8_t dev_type, uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size);
   // View mode: a datagram of a lidar that is not a view lidar yet.
   void Handler(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size);
   // Makes sure the model handler of `dev_type` exists (view mode) or has the current custom
@@ -109,8 +108,7 @@ class GeneralCommandHandler : public LoggerCommandSender {
 
   // Completion of the firmware-type query; `client_data` is the general handler.
   static void QueryFwTypeCallback(kesto_status status, uint32_t handle,
-                                  KestoLidarDiagInternalInfoResponse* response,
-                                  void* client_data);
+                                  KestoLidarDiagInternalInfoResponse* response, void* client_data);
 
   // Tests only: Destroy, and also forget what outlives it (custom configurations, pending
   // commands without completing them, push-message observer, firmware retry counter).

@@ -29,8 +29,7 @@ class UpdateLidarCompletion : public CommandCallback {
   explicit UpdateLidarCompletion(std::weak_ptr<ModelCommandHandler> handler)
       : handler_(std::move(handler)) {}
 
-  void Execute(int32_t status, uint32_t handle, const uint8_t* response,
-               size_t length) override {
+  void Execute(int32_t status, uint32_t handle, const uint8_t* response, size_t length) override {
     const std::shared_ptr<ModelCommandHandler> handler = handler_.lock();
     if (!handler) return;  // the kit was stopped since: this lidar belongs to a past run
     if (response == nullptr) {
@@ -133,15 +132,16 @@ int8_t ModelCommandHandler::Send(const CommandPacket& packet, uint16_t port, Cha
     sent = channel == Channel::kCommand
                ? device_link_->SendCommand(traits_.dev_type, packet.handle, buffer.data(), size,
                                            dest, port)
-               : device_link_->SendLogCommand(traits_.dev_type, packet.handle, buffer.data(),
-                                              size, dest, port);
+               : device_link_->SendLogCommand(traits_.dev_type, packet.handle, buffer.data(), size,
+                                              dest, port);
   }
   if (sent >= 0) return 0;
-  MODEL_LOG(err, "Sent cmd to lidar failed, the send_byte:{}, cmd_id:{}, seq:{}, lidar_ip:{}",
-            sent, packet.cmd_id, packet.seq, packet.lidar_ip);
+  MODEL_LOG(err, "Sent cmd to lidar failed, the send_byte:{}, cmd_id:{}, seq:{}, lidar_ip:{}", sent,
+            packet.cmd_id, packet.seq, packet.lidar_ip);
   // Only the one who takes the entry out completes it: a sweep that already took it (this
   // thread was held past the deadline) has reported the time-out instead.
-  if (std::optional<PendingCommand> taken = general_.TakePendingCommand(packet.seq, packet.handle)) {
+  if (std::optional<PendingCommand> taken =
+          general_.TakePendingCommand(packet.seq, packet.handle)) {
     if (taken->packet.callback) {
       taken->packet.callback->Execute(StatusSendFailed, packet.handle, nullptr, 0);
     }

@@ -68,14 +68,14 @@ class ModelCommandHandler : public CommandHandler,
                          uint16_t port);
 
   const ModelTraits traits_;
-  DeviceLink* const device_link_;  // not owned; outlives the handler (attached at kit start)
+  DeviceLink* const device_link_;   // not owned; outlives the handler (attached at kit start)
   GeneralCommandHandler& general_;  // owns this handler
   const std::unique_ptr<Protocol> codec_;
 
   std::mutex mutex_;
-  std::set<uint32_t> configured_;                       // guarded by mutex_
-  std::map<uint32_t, KestoLidarCfg> custom_cfgs_;       // guarded by mutex_
-  int host_ip_mode_ = 0;                                // guarded by mutex_; stored only
+  std::set<uint32_t> configured_;                  // guarded by mutex_
+  std::map<uint32_t, KestoLidarCfg> custom_cfgs_;  // guarded by mutex_
+  int host_ip_mode_ = 0;                           // guarded by mutex_; stored only
 };
 
 }  // namespace kesto::lidar

@@ -2,7 +2,8 @@
 
 namespace kesto::lidar {
 
-const ModelTraits kOrbitTraits = {kKestoLidarDevTypeOrbit, 56100, 56500, 56200,
-                                  BuildUpdateOrbitLidarCfgRequest, "orbit_command_handler.cpp"};
+const ModelTraits kOrbitTraits = {
+    kKestoLidarDevTypeOrbit,    56100, 56500, 56200, BuildUpdateOrbitLidarCfgRequest,
+    "orbit_command_handler.cpp"};
 
 }  // namespace kesto::lidar

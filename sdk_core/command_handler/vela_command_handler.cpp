@@ -2,7 +2,8 @@
 
 namespace kesto::lidar {
 
-const ModelTraits kVelaTraits = {kKestoLidarDevTypeVela, 56000, 59000, 56000,
-                                 BuildUpdateLidarCfgRequest, "vela_command_handler.cpp"};
+const ModelTraits kVelaTraits = {
+    kKestoLidarDevTypeVela,    56000, 59000, 56000, BuildUpdateLidarCfgRequest,
+    "vela_command_handler.cpp"};
 
 }  // namespace kesto::lidar

@@ -65,8 +65,8 @@ class FakeDeviceLink : public lidar::DeviceLink {
   int Record(SentFrame frame);
 
   mutable std::mutex mutex_;
-  bool master_ = true;       // guarded by mutex_
-  bool fail_sends_ = false;  // guarded by mutex_
+  bool master_ = true;                             // guarded by mutex_
+  bool fail_sends_ = false;                        // guarded by mutex_
   std::function<void(const SentFrame&)> on_send_;  // guarded by mutex_
   std::vector<SentFrame> frames_;                  // guarded by mutex_
   std::vector<Detection> detections_;              // guarded by mutex_

@@ -151,7 +151,7 @@ void SendNext(kesto_status status, uint32_t handle, KestoLidarAsyncControlRespon
 TEST_F(CommandCompletionTest, CompletionMaySendTheNextCommand) {
   Chain chain{&handler_, vela_, 3, &completions_};
   ASSERT_EQ(lidar::SendWorkMode(handler_, vela_, 1, SendNext, &chain), 0);
-  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));   // -> second sent
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));  // -> second sent
   handler_.CheckCommandTimeout(clock_.Now() + milliseconds(1001));     // second times out -> third
   handler_.CheckCommandTimeout(clock_.Now() + milliseconds(2002));     // third times out
   const auto all = completions_.All();

@@ -32,7 +32,8 @@ TEST_F(CommandEntryTest, ObserversAndCommandsReachTheKit) {
   std::vector<std::string> events;
   SetInfoChangeObserver(
       [](uint32_t, const KestoLidarIdentity* info, void* cd) {
-        static_cast<std::vector<std::string>*>(cd)->push_back(std::string("info ") + info->lidar_ip);
+        static_cast<std::vector<std::string>*>(cd)->push_back(std::string("info ") +
+                                                              info->lidar_ip);
       },
       &events);
   SetPushMessageObserver(

@@ -55,8 +55,8 @@ TEST_F(GeneralCommandHandlerTest, FirmwareTypeDecidesWhetherDiscoveryConfigures)
       {kKestoLidarDevTypeOrbit, 2, 3, 56100, 40},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << "dev_type " << int(c.dev_type) << " fw_type "
-                                      << int(c.fw_type));
+    SCOPED_TRACE(::testing::Message()
+                 << "dev_type " << int(c.dev_type) << " fw_type " << int(c.fw_type));
     handler_.ResetForTests();
     link_.ClearFrames();
     const uint32_t handle = c.dev_type == kKestoLidarDevTypeVela ? vela_ : orbit_;
@@ -99,8 +99,7 @@ TEST_F(GeneralCommandHandlerTest, RefusedConfigurationStillEndsTheAttemptAndMayS
   Answer(kKestoLidarDevTypeOrbit, orbit_, 0x0100, ControlAnswer(1, 0x0005));
   EXPECT_EQ(identities_.size(), 1u);
   EXPECT_EQ(capture_.Count("Update lidar failed, the ret_code:1, error_key:5"), 1u);
-  EXPECT_NE(capture_.Lines().back().message.find("[orbit_command_handler.cpp]"),
-            std::string::npos);
+  EXPECT_NE(capture_.Lines().back().message.find("[orbit_command_handler.cpp]"), std::string::npos);
   // The model handler asked directly (as a later start would) sends the request again.
   handler_.GetCommandHandler(kKestoLidarDevTypeOrbit)->UpdateLidarCfg(orbit_, 56100);
   EXPECT_EQ(CountSent(0x0100), 2u);
@@ -121,8 +120,8 @@ TEST_F(GeneralCommandHandlerTest, InfoChangeOfAnUnknownLidarCreatesNothing) {
 TEST_F(GeneralCommandHandlerTest, SlaveCreatesEntriesButSendsNothing) {
   link_.SetMaster(false);
   for (int i = 0; i < 3; ++i) Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
-  handler_.UpdateViewLidarCfg(lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56000, 57000,
-                                                      58000, 57001, 58001});
+  handler_.UpdateViewLidarCfg(
+      lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56000, 57000, 58000, 57001, 58001});
   EXPECT_EQ(link_.FrameCount(), 0u);
   handler_.KestoLidarInfoChange(vela_);
   EXPECT_EQ(identities_.size(), 1u);
@@ -207,7 +206,8 @@ struct SegmentCase {
 TEST_F(GeneralCommandHandlerTest, ViewModeAcceptsOnlyTheHostsSegment) {
   const SegmentCase cases[] = {
       {"192.168.1.50", {192, 168, 1, 10}, true, "Host ip:192.168.1.50, lidar ip:192.168.1.10"},
-      {"192.168.1.50", {192, 168, 2, 10},
+      {"192.168.1.50",
+       {192, 168, 2, 10},
        false,
        "The host address and lidar address are on different network segments, the "
        "host_ip:192.168.1.50, lidar_ip:192.168.2.10"},
@@ -249,8 +249,8 @@ TEST_F(GeneralCommandHandlerTest, ViewModeAcknowledgementsAndInfoChange) {
   handler_.Handler(vela_, 56000, buffer.data(), buffer.size());
   EXPECT_EQ(CountSent(0x0100), 0u);
   ASSERT_EQ(link_.Detections().size(), 1u);
-  handler_.UpdateViewLidarCfg(lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56001, 57000,
-                                                      58000, 57001, 58001});
+  handler_.UpdateViewLidarCfg(
+      lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56001, 57000, 58000, 57001, 58001});
   ASSERT_EQ(CountSent(0x0100), 1u);
   EXPECT_EQ(Last(0x0100).dest_port, 56001);
   Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
@@ -281,8 +281,10 @@ TEST_F(GeneralCommandHandlerTest, StatePushOnlyFromTheModelsPushPort) {
   Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
   const uint32_t stranger = HandleOf(192, 168, 1, 99);
   const PushCase cases[] = {
-      {kKestoLidarDevTypeVela, vela_, 56000, true},   {kKestoLidarDevTypeVela, vela_, 56200, false},
-      {kKestoLidarDevTypeOrbit, orbit_, 56200, true}, {kKestoLidarDevTypeOrbit, orbit_, 56000, false},
+      {kKestoLidarDevTypeVela, vela_, 56000, true},
+      {kKestoLidarDevTypeVela, vela_, 56200, false},
+      {kKestoLidarDevTypeOrbit, orbit_, 56200, true},
+      {kKestoLidarDevTypeOrbit, orbit_, 56000, false},
       {kKestoLidarDevTypeVela, stranger, 56000, false},
   };
   const Bytes push = StatePush(KeyValueList({{0x001A, {3}}}));
