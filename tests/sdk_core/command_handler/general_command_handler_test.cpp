@@ -108,6 +108,22 @@ TEST_F(GeneralCommandHandlerTest, RefusedConfigurationStillEndsTheAttemptAndMayS
   EXPECT_EQ(CountSent(0x0100), 2u) << "configured now";
 }
 
+TEST_F(GeneralCommandHandlerTest, ConfigurationThatCannotBeBuiltIsNotSentAndTriedAgain) {
+  const uint32_t handle = HandleOf(192, 168, 1, 12);
+  auto cfgs = std::make_shared<lidar::LidarCfgList>();
+  cfgs->push_back(Cfg(kKestoLidarDevTypeVela, "192.168.1.12"));
+  cfgs->back().host_net_info.host_ip = "192.168.1";
+  handler_.Init(cfgs, &link_);
+  Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
+  AnswerFwType(kKestoLidarDevTypeVela, handle, 1);
+  Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
+  Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
+  EXPECT_EQ(CountSent(0x0100), 0u);
+  EXPECT_EQ(capture_.Count("Build update lidar cfg request failed."), 2u);
+  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  EXPECT_TRUE(identities_.empty());
+}
+
 TEST_F(GeneralCommandHandlerTest, InfoChangeOfAnUnknownLidarCreatesNothing) {
   handler_.KestoLidarInfoChange(vela_);
   EXPECT_EQ(capture_.Count("Lidar info change failed, can not found device, the handle:" +
