@@ -31,6 +31,7 @@ extern "C" {
 
 typedef struct mxArray_tag mxArray;  // opaque; only the host knows its layout
 typedef size_t mwSize;
+typedef size_t mwIndex;
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
 // Defined by the plug-in, called by the host.
@@ -43,12 +44,16 @@ void mexMakeMemoryPersistent(void* ptr);
 int mexAtExit(void (*exit_function)(void));
 mxArray* mxCreateDoubleMatrix_730(mwSize rows, mwSize cols, mxComplexity complexity);
 double* mxGetPr(const mxArray* array);
+mxArray* mxCreateStructMatrix_730(mwSize rows, mwSize cols, int field_count, const char** field_names);
+void mxSetField_730(mxArray* array, mwIndex index, const char* field_name, mxArray* value);
 
 #ifdef __cplusplus
 }  // extern "C"
 #endif
 
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
+#define mxCreateStructMatrix mxCreateStructMatrix_730
+#define mxSetField mxSetField_730
 
 #endif  // KESTO_MEX_HOST_OCTAVE
 

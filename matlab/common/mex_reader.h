@@ -1,7 +1,7 @@
 #ifndef KESTO_MATLAB_MEX_READER_H_
 #define KESTO_MATLAB_MEX_READER_H_
 
-// The part of a reader plug-in's mexFunction that both readers share: the argument checks, the
+// The part of a reader plug-in's mexFunction that the readers share: the argument checks, the
 // banner, mapping the named block on first use, the usage text and the exit hook. What remains
 // to each plug-in is its block's name and size, its matrix shape and the conversion of the
 // block into the matrix.
@@ -57,6 +57,14 @@ void RunReader(const ReaderConfig& config, ReaderState& state, int nlhs, mxArray
 // nothing is retained and the next call tries again.
 double* BeginReaderCall(const ReaderConfig& config, ReaderState& state, int nlhs, mxArray* plhs[],
                         int nrhs);
+
+// The two steps of BeginReaderCall that a plug-in with another output shape uses on its own.
+// MapBlockOnce: when the block is not mapped yet, shows the banner and maps it, registering the
+// exit hook; false when the call ended with the mapping error (nothing retained). RaiseUsage:
+// shows the usage text (rule, the two usage lines, banner, rule) and ends the call with `error`.
+bool MapBlockOnce(const char* block_name, std::size_t block_size, void (*exit_hook)(void),
+                  ReaderState& state);
+void RaiseUsage(const char* usage_line, const char* call_line, const char* error);
 
 // The body of a plug-in's exit hook: unmaps and closes the block when it is mapped, with a line
 // to say so; otherwise nothing.

@@ -5,12 +5,15 @@
 #include <memory>
 #include <utility>
 
-// The host's arrays: only real double matrices, which is all the plug-ins create.
+// The host's arrays: double matrices and 1 x 1 structs, which is all the plug-ins create.
 struct mxArray_tag {
   std::size_t rows = 0;
   std::size_t cols = 0;
   bool complex = false;
   std::vector<double> real;
+  bool is_struct = false;
+  std::vector<std::string> field_names;
+  std::vector<mxArray_tag*> field_values;  // owned by the host's array list, null until set
 };
 
 namespace kesto::test {
@@ -41,6 +44,19 @@ mxArray* NewArray(std::size_t rows, std::size_t cols, bool complex) {
   array->real.assign(rows * cols, 0.0);
   Host().arrays.push_back(std::move(array));
   return Host().arrays.back().get();
+}
+
+MexOutput CopyOut(const mxArray_tag& array) {
+  MexOutput out;
+  out.rows = array.rows;
+  out.cols = array.cols;
+  out.complex = array.complex;
+  out.values = array.real;
+  out.is_struct = array.is_struct;
+  for (std::size_t i = 0; i < array.field_names.size(); ++i) {
+    if (array.field_values[i] != nullptr) out.fields[array.field_names[i]] = array.field_values[i]->real;
+  }
+  return out;
 }
 
 std::vector<std::string> RunExit(bool forget) {
@@ -76,6 +92,13 @@ MexCall FakeMexHost::Call(MexGateway gateway, int nlhs, int nrhs) {
     call.cols = outputs[0]->cols;
     call.complex = outputs[0]->complex;
     call.values = outputs[0]->real;
+  }
+  if (!call.failed) {
+    for (int i = 0; i < nlhs; ++i) {
+      if (outputs[static_cast<std::size_t>(i)] != nullptr) {
+        call.outputs.push_back(CopyOut(*outputs[static_cast<std::size_t>(i)]));
+      }
+    }
   }
   host.arrays.clear();
   return call;
@@ -123,5 +146,23 @@ mxArray* mxCreateDoubleMatrix_730(mwSize rows, mwSize cols, mxComplexity complex
 }
 
 double* mxGetPr(const mxArray* array) { return const_cast<mxArray*>(array)->real.data(); }
+
+mxArray* mxCreateStructMatrix_730(mwSize rows, mwSize cols, int field_count, const char** field_names) {
+  mxArray* array = kesto::test::NewArray(rows, cols, false);
+  array->real.clear();
+  array->is_struct = true;
+  for (int i = 0; i < field_count; ++i) array->field_names.emplace_back(field_names[i]);
+  array->field_values.assign(array->field_names.size(), nullptr);
+  return array;
+}
+
+// Only 1 x 1 structs: index 0. An unknown field name is a fault of the plug-in; the host ignores
+// the value, so the field stays missing in the copy and the test sees it.
+void mxSetField_730(mxArray* array, mwIndex index, const char* field_name, mxArray* value) {
+  if (index != 0) return;
+  for (std::size_t i = 0; i < array->field_names.size(); ++i) {
+    if (array->field_names[i] == field_name) array->field_values[i] = value;
+  }
+}
 
 }  // extern "C"

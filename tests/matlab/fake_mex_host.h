@@ -10,6 +10,7 @@
 // thread-safe, like MATLAB's interpreter thread it stands for.
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,17 @@
 namespace kesto::test {
 
 using MexGateway = void (*)(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// A copy of one output array: a real or complex double matrix, or a 1 x 1 struct whose fields
+// hold double matrices (copied as their real parts).
+struct MexOutput {
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  bool complex = false;
+  std::vector<double> values;  // real part, column-major
+  bool is_struct = false;
+  std::map<std::string, std::vector<double>> fields;
+};
 
 // What one call of a gateway left behind.
 struct MexCall {
@@ -29,6 +41,7 @@ struct MexCall {
   std::size_t cols = 0;
   bool complex = false;
   std::vector<double> values;       // plhs[0]'s real part, column-major
+  std::vector<MexOutput> outputs;   // plhs[0 .. nlhs-1] that were set, in order, after success
 };
 
 class FakeMexHost {
