@@ -114,6 +114,8 @@ class Simulator::Impl {
     uint32_t damage_turn = 0;
   };
 
+  // Start's work; on false Start closes and drops what it made.
+  bool Open();
   bool OpenSockets(Runtime& runtime);
   void CloseSockets();
   void Loop();
@@ -152,6 +154,13 @@ bool Simulator::Impl::Start() {
     return false;
   }
   started_ = true;
+  if (Open()) return true;
+  CloseSockets();
+  lidars_.clear();
+  return false;
+}
+
+bool Simulator::Impl::Open() {
   if (options_.lidars.empty()) {
     KESTO_LOG_ERROR("lidar-sim: no lidar to emulate.");
     return false;
@@ -202,11 +211,7 @@ bool Simulator::Impl::Start() {
     if (!ok) break;
     ok = OpenSockets(runtime);
   }
-  if (!ok) {
-    CloseSockets();
-    lidars_.clear();
-    return false;
-  }
+  if (!ok) return false;
   packet_.assign(kMaxPointPacketSize + 16, 0);
   quit_ = false;
   running_ = true;
