@@ -114,8 +114,10 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
       out.sim.imu_on_at_start = false;
     } else if (flag == "--line-rate") {
       out.sim.point_rate = kLineRatePacketsPerSecond;
+    } else if (flag.rfind("--", 0) != 0 || std::string_view(UsageText()).find("  " + flag + " ") == std::string_view::npos) {
+      error = "unknown flag " + flag;
+      return false;
     } else if (!value(v)) {
-      if (error.empty() || error.find("needs a value") == std::string::npos) error = "unknown flag " + flag;
       return false;
     } else if (flag == "--orbit" || flag == "--vela") {
       if (!ToUnsigned(v, 1000, n)) return bad(v);
