@@ -1,0 +1,198 @@
+// The emulator's test modes as a host meets them: refused keys, silence, damaged output, the
+// firmware type, point data types, log file pushes, and the loopback-only rule.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "lidar_sim.h"
+#include "little_endian.h"
+#include "session_fixture.h"
+
+namespace kesto::lidar_sim::test {
+namespace {
+
+const Bytes kWorkMode1 = {1, 0, 0, 0, 0x1A, 0, 1, 0, 1};
+
+// Waits for a condition on the simulator's counters, with a generous deadline.
+template <typename Condition>
+bool WaitFor(Condition condition) {
+  for (int i = 0; i < 1000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
+}
+
+class ModesTest : public SessionTest {
+ protected:
+  ModesTest() { start_in_setup_ = false; }
+};
+
+struct RefusalCase {
+  const char* name;
+  std::set<uint16_t> refused;
+  Bytes request;
+  Bytes ack;
+};
+
+TEST_F(ModesTest, RefusedOrUnsettableKeysAreRefusedWholeWithTheKeyAtFault) {
+  const RefusalCase cases[] = {
+      {"refused work mode", {0x001A}, kWorkMode1, {1, 0x1A, 0x00}},
+      // The refusal of the second entry keeps the first one from being applied too.
+      {"refused IMU, with work mode first", {0x001C},
+       {2, 0, 0, 0, 0x1A, 0, 1, 0, 1, 0x1C, 0, 1, 0, 1}, {1, 0x1C, 0x00}},
+      {"read-only serial number", {}, {1, 0, 0, 0, 0x00, 0x80, 1, 0, 0x41}, {1, 0x00, 0x80}},
+      {"point data type 4", {}, {1, 0, 0, 0, 0x00, 0, 1, 0, 4}, {1, 0x00, 0x00}},
+      {"work mode of two bytes", {}, {1, 0, 0, 0, 0x1A, 0, 2, 0, 1, 0}, {1, 0x1A, 0x00}},
+      {"count beyond the entries", {}, {2, 0, 0, 0, 0x1A, 0, 1, 0, 1}, {1, 0xFF, 0xFF}},
+  };
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    options_.refused_keys = c.refused;
+    StartSim();
+    const Frame ack = Command(kLidars[0], 0x0100, 7, c.request);
+    EXPECT_EQ(ack.payload, c.ack);
+    const LidarSnapshot s = sim_->Snapshot(0);
+    EXPECT_FALSE(s.configured);
+    EXPECT_EQ(s.work_mode, 0);
+    EXPECT_EQ(s.refusals, 1u);
+    sim_->Stop();
+  }
+}
+
+TEST_F(ModesTest, SilencedCommandIsNeitherAnsweredNorApplied) {
+  options_.silent_commands = {0x0100};
+  StartSim();
+  ASSERT_TRUE(command_->SendTo(HostFrame(0x0100, 8, kWorkMode1), kLidars[0].address, 56100));
+  ASSERT_TRUE(WaitFor([&] { return sim_->Snapshot(0).silenced == 1; }));
+  // The next thing the host hears is the answer to a later query, not an acknowledgement.
+  ASSERT_TRUE(command_->SendTo(HostFrame(0x0101, 9, {1, 0, 0, 0, 0x1A, 0}), kLidars[0].address, 56100));
+  Datagram d;
+  ASSERT_TRUE(command_->Receive(d));
+  Frame f;
+  ASSERT_TRUE(DecodeFrame(d.bytes, f));
+  EXPECT_EQ(f.cmd_id, 0x0101);
+  EXPECT_EQ(f.payload, (Bytes{0, 1, 0, 0x1A, 0, 1, 0, 0}));  // work mode still 0
+  EXPECT_EQ(sim_->Snapshot(0).work_mode, 0);
+}
+
+TEST_F(ModesTest, FirmwareTypeIsTheOneGiven) {
+  options_.fw_type = 0;
+  StartSim();
+  for (const LidarUnderTest& lidar : {kLidars[0], kLidars[2]}) {
+    EXPECT_EQ(Command(lidar, 0x0101, 10, {1, 0, 0, 0, 0x10, 0x80}).payload,
+              (Bytes{0, 1, 0, 0x10, 0x80, 1, 0, 0}));
+  }
+}
+
+TEST_F(ModesTest, DamagedControlFramesPrecedeTheSoundOnes) {
+  const uint32_t kinds[] = {kMalformedTruncated, kMalformedBadCrc, kMalformedBadLength};
+  for (uint32_t kind : kinds) {
+    SCOPED_TRACE(kind);
+    options_.malformed_every = 1;
+    options_.malformed_kinds = kind;
+    StartSim();
+    ASSERT_TRUE(command_->SendTo(HostFrame(0x0100, 11, kWorkMode1), kLidars[2].address, 56000));
+    Datagram bad, good;
+    ASSERT_TRUE(command_->Receive(bad));
+    ASSERT_TRUE(command_->Receive(good));
+    Frame f;
+    EXPECT_FALSE(DecodeFrame(bad.bytes, f));
+    ASSERT_TRUE(DecodeFrame(good.bytes, f));
+    EXPECT_EQ(f.seq, 11u);
+    EXPECT_EQ(f.payload, (Bytes{0, 0, 0}));
+    EXPECT_GE(sim_->Snapshot(2).malformed_sent, 1u);  // its state pushes are damaged too
+    sim_->Stop();
+    // Drop the state pushes this VELA lidar sent to the command port meanwhile.
+    while (command_->Receive(bad, 0)) {
+    }
+  }
+}
+
+TEST_F(ModesTest, OddDataPacketsAreSevenBytesShort) {
+  options_.malformed_every = 2;
+  options_.malformed_kinds = kMalformedOddPacket;
+  options_.imu_on_at_start = false;
+  options_.preset = StreamPreset{"127.0.0.1", PointPort(0), 0, 1};
+  options_.lidars.resize(1);
+  HostSocket points(PointPort(0));
+  StartSim();
+  std::vector<size_t> sizes;
+  Datagram d;
+  while (sizes.size() < 6 && points.Receive(d)) sizes.push_back(d.bytes.size());
+  EXPECT_EQ(sizes, (std::vector<size_t>{1380, 1373, 1380, 1380, 1373, 1380}));
+}
+
+TEST_F(ModesTest, PointPacketsHaveTheSizeOfTheirType) {
+  const std::pair<uint8_t, size_t> types[] = {{1, 1380}, {2, 804}, {3, 996}};
+  options_.lidars.resize(1);
+  HostSocket points(PointPort(0));
+  StartSim();
+  Command(kLidars[0], 0x0100, 12, ConfigImage(kLidars[0], 0));
+  Command(kLidars[0], 0x0100, 13, kWorkMode1);
+  for (const auto& [type, size] : types) {
+    SCOPED_TRACE(static_cast<int>(type));
+    Command(kLidars[0], 0x0100, 14, {1, 0, 0, 0, 0x00, 0, 1, 0, type});
+    Datagram d;
+    ASSERT_TRUE(points.ReceiveMatching(d, [type = type](const Datagram& in) { return in.bytes[10] == type; }));
+    EXPECT_EQ(d.bytes.size(), size);
+    EXPECT_EQ(LoadU16(&d.bytes[6]), 96);
+  }
+}
+
+TEST_F(ModesTest, LogFileGoesOutAsStartDataEndAndRepliesAreCounted) {
+  options_.lidars.resize(1);
+  options_.log_host_port = 50500;
+  HostSocket log(50500);
+  StartSim();
+  EXPECT_FALSE(sim_->PushLogFile(0, 1, 100));  // no host known yet
+  Command(kLidars[0], 0x0100, 15, ConfigImage(kLidars[0], 0));
+  ASSERT_TRUE(sim_->PushLogFile(0, 1, 2500));
+
+  std::vector<uint8_t> flags;
+  std::string text;
+  Datagram d;
+  while ((flags.empty() || flags.back() != 0x04) && log.Receive(d)) {
+    Frame f;
+    ASSERT_TRUE(DecodeFrame(d.bytes, f));
+    EXPECT_EQ(d.from_port, 56500);
+    ASSERT_EQ(f.cmd_id, 0x0300);
+    ASSERT_GE(f.payload.size(), 16u);
+    EXPECT_EQ(f.payload[0], 1);  // log type
+    EXPECT_EQ(LoadU32(&f.payload[10]), flags.size());  // trans_index
+    const uint16_t length = LoadU16(&f.payload[14]);
+    ASSERT_EQ(f.payload.size(), 16u + length);
+    text.append(f.payload.begin() + 16, f.payload.end());
+    flags.push_back(f.payload[3]);
+    if (f.payload[3] & 0x01) {
+      // The host's 7-byte reply: ret_code, log type, file index, trans_index.
+      Bytes reply = {0, f.payload[0], f.payload[1], f.payload[10], f.payload[11], f.payload[12], f.payload[13]};
+      ASSERT_TRUE(log.SendTo(HostFrame(0x0300, 20, reply), d.from_address, d.from_port));
+    }
+  }
+  EXPECT_EQ(flags, (std::vector<uint8_t>{0x03, 0x01, 0x01, 0x01, 0x04}));
+  EXPECT_EQ(text.size(), 2500u);
+  EXPECT_EQ(text.rfind("lidar-sim ORBIT-A log type 1 line 0\n", 0), 0u);
+  EXPECT_TRUE(WaitFor([&] { return sim_->Snapshot(0).log_replies == 4; }));
+  EXPECT_EQ(sim_->Snapshot(0).log_pushes, 5u);
+}
+
+TEST(LidarSimStartTest, RefusesAddressesOutsideLoopbackAndDuplicates) {
+  const std::vector<std::vector<LidarSpec>> refused = {
+      {{Model::kOrbit, "10.1.2.3", ""}},
+      {{Model::kOrbit, "127.0.0.2", ""}, {Model::kVela, "127.0.0.2", ""}},
+      {{Model::kVela, "127.0.0", ""}},
+      {},
+  };
+  for (const auto& lidars : refused) {
+    SimOptions options;
+    options.lidars = lidars;
+    Simulator sim(options);
+    EXPECT_FALSE(sim.Start());
+    EXPECT_EQ(sim.Snapshot(0).spec.address, "");
+  }
+}
+
+}  // namespace
+}  // namespace kesto::lidar_sim::test

@@ -1,0 +1,88 @@
+// The emulator's pieces without sockets: damaged frames, the scene, the command line.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <iterator>
+
+#include "data_packet.h"
+#include "frame_writer.h"
+#include "little_endian.h"
+#include "sdk_protocol.h"
+#include "sim_cli.h"
+
+namespace kesto::lidar_sim {
+namespace {
+
+TEST(DamageFrameTest, EveryKindFailsVerificationWithAndWithoutPayload) {
+  const kesto::lidar::SdkProtocol codec;
+  for (const Bytes& payload : {Bytes{}, Bytes{0, 1, 0, 0x1A, 0, 1, 0, 1}}) {
+    const Bytes frame = EncodeLidarFrame(0x0101, 1, 5, payload);
+    ASSERT_TRUE(codec.VerifyFrame(frame.data(), static_cast<uint32_t>(frame.size())));
+    for (uint32_t kind : {kMalformedTruncated, kMalformedBadCrc, kMalformedBadLength}) {
+      const Bytes bad = DamageFrame(frame, kind);
+      EXPECT_FALSE(codec.VerifyFrame(bad.data(), static_cast<uint32_t>(bad.size())))
+          << "kind " << kind << ", payload " << payload.size();
+    }
+  }
+}
+
+TEST(RoomSceneTest, OneTurnStaysInsideTheRoomAndShowsTheSphere) {
+  uint8_t records[96 * 14];
+  int sphere = 0;
+  // 400 steps x 50 channels = 20000 points a turn, 208.3 packets.
+  for (uint64_t packet = 0; packet < 209; ++packet) {
+    RoomScene::FillPoints(1, packet, 0.0, records);
+    for (int i = 0; i < 96; ++i) {
+      const uint8_t* r = records + i * 14;
+      const double x = LoadI32(r) / 1000.0, y = LoadI32(r + 4) / 1000.0, z = LoadI32(r + 8) / 1000.0;
+      ASSERT_LE(std::fabs(x), 4.001);
+      ASSERT_LE(std::fabs(y), 3.001);
+      ASSERT_GE(z, -1.201);
+      ASSERT_LE(z, 1.801);
+      if (r[12] == 200) ++sphere;
+    }
+  }
+  EXPECT_GT(sphere, 20);
+}
+
+TEST(CommandLineTest, ModelCountsAddressesAndModes) {
+  const char* argv[] = {"lidar-sim", "--orbit", "2", "--vela", "1", "--rate", "1000",
+                        "--silent", "0x0100,0x0101", "--refuse", "0x001A", "--fw-type", "0",
+                        "--lidar", "vela@127.0.0.9/SN9", "--malformed", "crc,odd"};
+  CliOptions cli;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(static_cast<int>(std::size(argv)), argv, cli, error)) << error;
+  ASSERT_EQ(cli.sim.lidars.size(), 4u);
+  const std::pair<Model, const char*> expected[] = {{Model::kOrbit, "127.0.0.2"},
+                                                    {Model::kOrbit, "127.0.0.3"},
+                                                    {Model::kVela, "127.0.0.4"},
+                                                    {Model::kVela, "127.0.0.9"}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(cli.sim.lidars[i].model, expected[i].first);
+    EXPECT_EQ(cli.sim.lidars[i].address, expected[i].second);
+  }
+  EXPECT_EQ(cli.sim.lidars[3].serial, "SN9");
+  EXPECT_EQ(cli.sim.point_rate, 1000);
+  EXPECT_EQ(cli.sim.silent_commands, (std::set<uint16_t>{0x0100, 0x0101}));
+  EXPECT_EQ(cli.sim.refused_keys, (std::set<uint16_t>{0x001A}));
+  EXPECT_EQ(cli.sim.fw_type, 0);
+  EXPECT_EQ(cli.sim.malformed_kinds, kMalformedBadCrc | kMalformedOddPacket);
+}
+
+TEST(CommandLineTest, BadInputIsRefusedWithAReason) {
+  const std::vector<std::vector<const char*>> bad = {
+      {"lidar-sim", "--rate"},          {"lidar-sim", "--rate", "-5"},
+      {"lidar-sim", "--bogus", "1"},    {"lidar-sim", "--lidar", "lamp@127.0.0.2"},
+      {"lidar-sim", "--fw-type", "300"}, {"lidar-sim", "--stream-to", "127.0.0.1"},
+      {"lidar-sim", "--malformed", "loud"},
+  };
+  for (const auto& argv : bad) {
+    CliOptions cli;
+    std::string error;
+    EXPECT_FALSE(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), cli, error)) << argv[1];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace
+}  // namespace kesto::lidar_sim

@@ -1,0 +1,560 @@
+#include "lidar_sim.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "data_packet.h"
+#include "emulated_lidar.h"
+#include "kit_log.h"
+#include "socket.h"
+#include "socket_util.h"
+
+namespace kesto::lidar_sim {
+
+namespace platform = kesto::platform;
+
+namespace {
+
+// Sockets one select call watches: below the Winsock set's 64 handles.
+constexpr size_t kSocketsPerSelect = 60;
+// Longest wait of one loop iteration, so the stop flag is seen soon.
+constexpr int kMaxWaitMs = 20;
+// Datagrams read from one socket per iteration, and packets sent per stream, before the loop
+// serves the others.
+constexpr int kReceiveBurst = 64;
+constexpr uint64_t kSendBurst = 512;
+constexpr uint64_t kPushPeriodNs = 1000000000;
+
+uint64_t SteadyNs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+sockaddr_in ToSockaddr(const Endpoint& e) {
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(e.port);
+  uint8_t* bytes = reinterpret_cast<uint8_t*>(&a.sin_addr.s_addr);
+  for (size_t i = 0; i < 4; ++i) bytes[i] = e.address[i];
+  return a;
+}
+
+Endpoint FromSockaddr(const sockaddr_in& a) {
+  Endpoint e;
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&a.sin_addr.s_addr);
+  for (size_t i = 0; i < 4; ++i) e.address[i] = bytes[i];
+  e.port = ntohs(a.sin_port);
+  return e;
+}
+
+// One paced stream of data packets: packet n is due at start + n * period.
+struct Stream {
+  bool active = false;
+  uint64_t start_ns = 0;
+  double period_ns = 0;
+  uint64_t sent = 0;
+  uint64_t DueNs(uint64_t n) const {
+    return start_ns + static_cast<uint64_t>(std::llround(static_cast<double>(n) * period_ns));
+  }
+};
+
+struct LogRequest {
+  size_t index;
+  uint8_t log_type;
+  size_t bytes;
+};
+
+}  // namespace
+
+std::vector<LidarSpec> MakeLidars(Model model, int count, const std::string& first_address) {
+  std::vector<LidarSpec> specs;
+  std::array<uint8_t, 4> address{};
+  if (!ParseAddress(first_address, address)) return specs;
+  for (int i = 0; i < count; ++i) {
+    LidarSpec spec;
+    spec.model = model;
+    spec.address = AddressText(address);
+    specs.push_back(spec);
+    for (int b = 3; b >= 0 && ++address[static_cast<size_t>(b)] == 0; --b) {
+    }
+  }
+  return specs;
+}
+
+class Simulator::Impl {
+ public:
+  explicit Impl(SimOptions options) : options_(std::move(options)) {}
+  ~Impl() { Stop(); }
+
+  bool Start();
+  void Stop();
+  size_t size() const { return lidars_.size(); }
+  LidarSnapshot Snapshot(size_t index) const;
+  bool PushLogFile(size_t index, uint8_t log_type, size_t bytes);
+
+ private:
+  // One lidar with its sockets and streams. The sockets and streams belong to the loop thread
+  // (the owner's thread before it starts and after it was joined).
+  struct Runtime {
+    std::unique_ptr<EmulatedLidar> lidar;
+    std::array<int, kPortCount> fds{};  // by Port; ports a model shares share the socket
+    std::vector<int> receive_fds;       // the distinct sockets a host sends to
+    Stream point, imu;
+    uint64_t seen_version = 0;
+    uint64_t next_push_ns = 0;
+    uint64_t datagrams = 0;  // for the malformed-output cadence
+    uint32_t damage_turn = 0;
+  };
+
+  // Start's work; on false Start closes and drops what it made.
+  bool Open();
+  bool OpenSockets(Runtime& runtime);
+  void CloseSockets();
+  void Loop();
+  void LoopIteration();
+  int Receive(int fd, Runtime* owner);  // owner null: the shared discovery socket
+  void Dispatch(Runtime& runtime, Port at, const Endpoint& from, const uint8_t* bytes, size_t size);
+  void SendAll(Runtime& runtime, std::vector<Outgoing>& out);
+  void Send(Runtime& runtime, Port from, const Endpoint& to, const uint8_t* bytes, size_t size,
+            bool data_packet);
+  void ServeStreams(Runtime& runtime, uint64_t now, uint64_t* next_due);
+  void SendPoint(Runtime& runtime);
+  void SendImu(Runtime& runtime);
+  bool StreamBounded(const Stream& stream, uint64_t now) const;
+
+  const SimOptions options_;
+  std::vector<Runtime> lidars_;
+  int discovery_fd_ = platform::kInvalidSocket;
+  double point_period_ns_ = 0;
+  double imu_period_ns_ = 0;
+  std::vector<uint8_t> packet_;
+
+  // Guards the recorded state of every EmulatedLidar (written by the loop thread, read by
+  // Snapshot) and log_requests_.
+  mutable std::mutex state_mutex_;
+  std::vector<LogRequest> log_requests_;  // guarded by state_mutex_
+
+  std::atomic<bool> quit_{false};
+  std::atomic<bool> running_{false};
+  bool started_ = false;  // owner's thread only
+  std::thread thread_;
+};
+
+bool Simulator::Impl::Start() {
+  if (started_) {
+    KESTO_LOG_ERROR("lidar-sim: already started.");
+    return false;
+  }
+  started_ = true;
+  if (Open()) return true;
+  CloseSockets();
+  lidars_.clear();
+  return false;
+}
+
+bool Simulator::Impl::Open() {
+  if (options_.lidars.empty()) {
+    KESTO_LOG_ERROR("lidar-sim: no lidar to emulate.");
+    return false;
+  }
+  const double point_rate = options_.point_rate > 0 ? options_.point_rate
+                                                    : kDefaultPointsPerSecond / kPointsPerPacket;
+  if (point_rate > 1e6 || options_.imu_rate <= 0 || options_.imu_rate > 1e5) {
+    KESTO_LOG_ERROR("lidar-sim: packet rate out of range: point {} imu {}", point_rate,
+                    options_.imu_rate);
+    return false;
+  }
+  point_period_ns_ = 1e9 / point_rate;
+  imu_period_ns_ = 1e9 / options_.imu_rate;
+
+  std::map<std::array<uint8_t, 4>, size_t> seen;
+  for (LidarSpec spec : options_.lidars) {
+    std::array<uint8_t, 4> address{};
+    if (!ParseAddress(spec.address, address)) {
+      KESTO_LOG_ERROR("lidar-sim: not an IPv4 address: {}", spec.address);
+      return false;
+    }
+    if (!options_.allow_non_loopback && !IsLoopback(address)) {
+      KESTO_LOG_ERROR("lidar-sim: {} is not a loopback address (allow other addresses explicitly)",
+                      spec.address);
+      return false;
+    }
+    if (!seen.emplace(address, lidars_.size()).second) {
+      KESTO_LOG_ERROR("lidar-sim: two lidars on {}", spec.address);
+      return false;
+    }
+    if (spec.serial.empty()) {
+      char serial[17];
+      std::snprintf(serial, sizeof serial, "%s%03u%03u%03u", spec.model == Model::kOrbit ? "ORB" : "VEL",
+                    address[1], address[2], address[3]);
+      spec.serial = serial;
+    }
+    if (spec.serial.size() > 16) spec.serial.resize(16);
+    Runtime runtime;
+    runtime.lidar = std::make_unique<EmulatedLidar>(spec, options_);
+    if (options_.preset.point_port != 0) runtime.lidar->ApplyPreset(options_.preset);
+    lidars_.push_back(std::move(runtime));
+  }
+
+  discovery_fd_ = kesto::lidar::OpenUdpSocket(kDiscoveryPort, true, true, false, "", "");
+  bool ok = discovery_fd_ != platform::kInvalidSocket && platform::SocketFitsSelect(discovery_fd_);
+  if (!ok) KESTO_LOG_ERROR("lidar-sim: cannot listen for discovery on port {}", kDiscoveryPort);
+  for (Runtime& runtime : lidars_) {
+    if (!ok) break;
+    ok = OpenSockets(runtime);
+  }
+  if (!ok) return false;
+  packet_.assign(kMaxPointPacketSize + 16, 0);
+  quit_ = false;
+  running_ = true;
+  thread_ = std::thread([this] { Loop(); });
+  return true;
+}
+
+bool Simulator::Impl::OpenSockets(Runtime& runtime) {
+  runtime.fds.fill(platform::kInvalidSocket);
+  const ModelPorts ports = PortsOf(runtime.lidar->spec().model);
+  const std::string& address = runtime.lidar->spec().address;
+  const uint16_t by_role[kPortCount] = {ports.discovery, ports.command, ports.push,
+                                        ports.point,     ports.imu,     ports.log};
+  std::map<uint16_t, int> opened;
+  for (size_t role = 0; role < kPortCount; ++role) {
+    const uint16_t port = by_role[role];
+    auto it = opened.find(port);
+    if (it == opened.end()) {
+      const int fd = kesto::lidar::OpenUdpSocket(port, true, true, false, address, "");
+      if (fd == platform::kInvalidSocket || !platform::SocketFitsSelect(fd)) {
+        if (fd != platform::kInvalidSocket) platform::SocketClose(fd);
+        KESTO_LOG_ERROR("lidar-sim: cannot bind {}:{}", address, port);
+        for (const auto& entry : opened) platform::SocketClose(entry.second);
+        runtime.fds.fill(platform::kInvalidSocket);
+        return false;
+      }
+      it = opened.emplace(port, fd).first;
+    }
+    runtime.fds[role] = it->second;
+  }
+  for (Port role : {Port::kDiscovery, Port::kCommand, Port::kLog}) {
+    const int fd = runtime.fds[static_cast<size_t>(role)];
+    if (std::find(runtime.receive_fds.begin(), runtime.receive_fds.end(), fd) ==
+        runtime.receive_fds.end()) {
+      runtime.receive_fds.push_back(fd);
+    }
+  }
+  return true;
+}
+
+void Simulator::Impl::CloseSockets() {
+  if (discovery_fd_ != platform::kInvalidSocket) platform::SocketClose(discovery_fd_);
+  discovery_fd_ = platform::kInvalidSocket;
+  for (Runtime& runtime : lidars_) {
+    std::vector<int> closed;
+    for (int fd : runtime.fds) {
+      if (fd == platform::kInvalidSocket) continue;
+      if (std::find(closed.begin(), closed.end(), fd) != closed.end()) continue;
+      platform::SocketClose(fd);
+      closed.push_back(fd);
+    }
+    runtime.fds.fill(platform::kInvalidSocket);
+  }
+}
+
+void Simulator::Impl::Stop() {
+  if (!running_.exchange(false)) return;
+  quit_ = true;
+  if (thread_.joinable()) thread_.join();
+  CloseSockets();
+}
+
+void Simulator::Impl::Loop() {
+  try {
+    while (!quit_.load(std::memory_order_relaxed)) LoopIteration();
+  } catch (const std::exception& e) {
+    KESTO_LOG_ERROR("lidar-sim: loop ended by an exception: {}", e.what());
+  } catch (...) {
+    KESTO_LOG_ERROR("lidar-sim: loop ended by an unknown exception");
+  }
+}
+
+void Simulator::Impl::LoopIteration() {
+  uint64_t now = SteadyNs();
+  uint64_t next_due = now + static_cast<uint64_t>(kMaxWaitMs) * 1000000;
+
+  std::vector<LogRequest> requests;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    requests.swap(log_requests_);
+  }
+  for (const LogRequest& request : requests) {
+    Runtime& runtime = lidars_[request.index];
+    std::vector<Outgoing> out;
+    bool made = false;
+    {
+      std::lock_guard<std::mutex> lock(state_mutex_);
+      made = runtime.lidar->MakeLogFile(request.log_type, request.bytes, out);
+    }
+    if (made) {
+      runtime.lidar->counters().log_pushes.fetch_add(out.size(), std::memory_order_relaxed);
+      SendAll(runtime, out);
+    }
+  }
+
+  for (Runtime& runtime : lidars_) {
+    ServeStreams(runtime, now, &next_due);
+    if (runtime.lidar->configured() || runtime.lidar->point_host().port != 0) {
+      if (runtime.next_push_ns == 0) runtime.next_push_ns = now;
+      if (now >= runtime.next_push_ns) {
+        Outgoing push;
+        bool made = false;
+        {
+          std::lock_guard<std::mutex> lock(state_mutex_);
+          made = runtime.lidar->MakeStatePush(now, push);
+        }
+        if (made) {
+          Send(runtime, push.from, push.to, push.bytes.data(), push.bytes.size(), false);
+          runtime.lidar->counters().state_pushes.fetch_add(1, std::memory_order_relaxed);
+        }
+        runtime.next_push_ns = now + kPushPeriodNs;
+      }
+      next_due = std::min(next_due, runtime.next_push_ns);
+    }
+  }
+
+  now = SteadyNs();
+  int timeout_ms = 0;
+  if (next_due > now) {
+    // Rounded up: a stream due within the next millisecond waits for it rather than spinning;
+    // its packets then go out together, stamped with their own due times.
+    timeout_ms = static_cast<int>(std::min<uint64_t>((next_due - now + 999999) / 1000000, kMaxWaitMs));
+  }
+
+  // Every socket a host sends to, with its lidar (null for the shared discovery socket).
+  std::vector<std::pair<int, Runtime*>> watched;
+  watched.emplace_back(discovery_fd_, nullptr);
+  for (Runtime& runtime : lidars_) {
+    for (int fd : runtime.receive_fds) watched.emplace_back(fd, &runtime);
+  }
+  for (size_t first = 0; first < watched.size(); first += kSocketsPerSelect) {
+    const size_t last = std::min(watched.size(), first + kSocketsPerSelect);
+    platform::SocketSet set;
+    int max_fd = -1;
+    for (size_t i = first; i < last; ++i) {
+      set.Add(watched[i].first);
+      max_fd = std::max(max_fd, watched[i].first);
+    }
+    // Only the first group waits; the others are polled, so a wait never exceeds one timeout.
+    const int ready = platform::SocketSelect(max_fd + 1, &set, nullptr, first == 0 ? timeout_ms : 0);
+    if (ready <= 0) continue;
+    for (size_t i = first; i < last; ++i) {
+      if (set.Contains(watched[i].first)) Receive(watched[i].first, watched[i].second);
+    }
+  }
+}
+
+int Simulator::Impl::Receive(int fd, Runtime* owner) {
+  uint8_t buffer[2048];
+  int received = 0;
+  for (; received < kReceiveBurst; ++received) {
+    sockaddr_in from{};
+    platform::SockLen from_length = sizeof from;
+    const int n = kesto::lidar::ReceiveFrom(fd, buffer, sizeof buffer, &from, &from_length);
+    if (n <= 0) break;
+    const Endpoint sender = FromSockaddr(from);
+    if (owner == nullptr) {
+      for (Runtime& runtime : lidars_) {
+        Dispatch(runtime, Port::kDiscovery, sender, buffer, static_cast<size_t>(n));
+      }
+      continue;
+    }
+    Port at = Port::kCommand;
+    if (fd == owner->fds[static_cast<size_t>(Port::kLog)]) {
+      at = Port::kLog;
+    } else if (fd != owner->fds[static_cast<size_t>(Port::kCommand)]) {
+      at = Port::kDiscovery;
+    }
+    Dispatch(*owner, at, sender, buffer, static_cast<size_t>(n));
+  }
+  return received;
+}
+
+void Simulator::Impl::Dispatch(Runtime& runtime, Port at, const Endpoint& from,
+                               const uint8_t* bytes, size_t size) {
+  std::vector<Outgoing> out;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    runtime.lidar->OnDatagram(at, from, bytes, size, out);
+  }
+  SendAll(runtime, out);
+}
+
+void Simulator::Impl::SendAll(Runtime& runtime, std::vector<Outgoing>& out) {
+  for (const Outgoing& o : out) Send(runtime, o.from, o.to, o.bytes.data(), o.bytes.size(), false);
+}
+
+void Simulator::Impl::Send(Runtime& runtime, Port from, const Endpoint& to, const uint8_t* bytes,
+                           size_t size, bool data_packet) {
+  if (!options_.allow_non_loopback && !IsLoopback(to.address)) return;
+  const int fd = runtime.fds[static_cast<size_t>(from)];
+  const sockaddr_in destination = ToSockaddr(to);
+  LidarCounters& counters = runtime.lidar->counters();
+  ++runtime.datagrams;
+  if (options_.malformed_every != 0 && runtime.datagrams % options_.malformed_every == 0) {
+    // Rotate through the kinds that apply to this datagram.
+    const uint32_t applicable = options_.malformed_kinds &
+                                (data_packet ? kMalformedOddPacket
+                                             : (kMalformedTruncated | kMalformedBadCrc | kMalformedBadLength));
+    if (applicable != 0) {
+      uint32_t kind = 0;
+      for (int tries = 0; tries < 4 && kind == 0; ++tries) {
+        const uint32_t candidate = 1u << (runtime.damage_turn++ % 4);
+        if (applicable & candidate) kind = candidate;
+      }
+      Bytes bad;
+      if (kind == kMalformedOddPacket) {
+        bad.assign(bytes, bytes + (size > 7 ? size - 7 : 0));
+      } else {
+        bad = DamageFrame(Bytes(bytes, bytes + size), kind);
+      }
+      if (platform::SocketSendTo(fd, bad.data(), static_cast<int>(bad.size()), destination) >= 0) {
+        counters.malformed_sent.fetch_add(1, std::memory_order_relaxed);
+      }
+    }
+  }
+  if (platform::SocketSendTo(fd, bytes, static_cast<int>(size), destination) < 0) {
+    counters.send_errors.fetch_add(1, std::memory_order_relaxed);
+  }
+}
+
+bool Simulator::Impl::StreamBounded(const Stream& stream, uint64_t now) const {
+  if (options_.packet_limit != 0 && stream.sent >= options_.packet_limit) return true;
+  return options_.stream_seconds > 0 &&
+         static_cast<double>(now - stream.start_ns) >= options_.stream_seconds * 1e9;
+}
+
+void Simulator::Impl::ServeStreams(Runtime& runtime, uint64_t now, uint64_t* next_due) {
+  EmulatedLidar& lidar = *runtime.lidar;
+  if (runtime.seen_version != lidar.config_version()) {
+    // A new configuration restarts both streams from now. Counters and timestamps carry on, so
+    // a receiver sees neither a gap nor a step back.
+    runtime.seen_version = lidar.config_version();
+    const bool on = lidar.work_mode() == 1;
+    const auto restart = [now](Stream& stream, bool active, double period_ns) {
+      stream.active = active;
+      stream.period_ns = period_ns;
+      stream.start_ns =
+          now - static_cast<uint64_t>(std::llround(static_cast<double>(stream.sent) * period_ns));
+    };
+    restart(runtime.point, on && lidar.point_host().port != 0, point_period_ns_);
+    restart(runtime.imu, on && lidar.imu_enabled() && lidar.imu_host().port != 0, imu_period_ns_);
+  }
+  for (int kind = 0; kind < 2; ++kind) {
+    Stream& stream = kind == 0 ? runtime.point : runtime.imu;
+    if (!stream.active) continue;
+    uint64_t burst = 0;
+    while (burst < kSendBurst && stream.DueNs(stream.sent) <= now) {
+      if (StreamBounded(stream, stream.DueNs(stream.sent))) {
+        stream.active = false;
+        break;
+      }
+      if (kind == 0) {
+        SendPoint(runtime);
+      } else {
+        SendImu(runtime);
+      }
+      ++burst;
+    }
+    if (stream.active) *next_due = std::min(*next_due, stream.DueNs(stream.sent));
+  }
+}
+
+void Simulator::Impl::SendPoint(Runtime& runtime) {
+  EmulatedLidar& lidar = *runtime.lidar;
+  Stream& stream = runtime.point;
+  const uint8_t type = lidar.point_type();
+  const size_t size = PointPacketSize(type);
+  const uint64_t timestamp = stream.DueNs(stream.sent);
+  WriteDataHeader(packet_.data(), static_cast<uint16_t>(size), kPointsPerPacket, type,
+                  static_cast<uint32_t>(stream.sent), timestamp);
+  RoomScene::FillPoints(type, stream.sent, static_cast<double>(timestamp) / 1e9,
+                        packet_.data() + kDataHeaderLength);
+  Send(runtime, Port::kPoint, lidar.point_host(), packet_.data(), size, true);
+  ++stream.sent;
+  lidar.counters().point_packets.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Simulator::Impl::SendImu(Runtime& runtime) {
+  EmulatedLidar& lidar = *runtime.lidar;
+  Stream& stream = runtime.imu;
+  const uint64_t timestamp = stream.DueNs(stream.sent);
+  WriteDataHeader(packet_.data(), static_cast<uint16_t>(kImuPacketSize), 1, 0,
+                  static_cast<uint32_t>(stream.sent), timestamp);
+  RoomScene::FillImu(static_cast<double>(timestamp) / 1e9, packet_.data() + kDataHeaderLength);
+  Send(runtime, Port::kImu, lidar.imu_host(), packet_.data(), kImuPacketSize, true);
+  ++stream.sent;
+  lidar.counters().imu_packets.fetch_add(1, std::memory_order_relaxed);
+}
+
+LidarSnapshot Simulator::Impl::Snapshot(size_t index) const {
+  LidarSnapshot s;
+  if (index >= lidars_.size()) return s;
+  const Runtime& runtime = lidars_[index];
+  const auto host = [](const Endpoint& e) {
+    return e.port == 0 ? HostEndpoint{} : HostEndpoint{AddressText(e.address), e.port};
+  };
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    const EmulatedLidar& l = *runtime.lidar;
+    s.spec = l.spec();
+    s.configured = l.configured();
+    s.work_mode = l.work_mode();
+    s.point_type = l.point_type();
+    s.imu_enabled = l.imu_enabled();
+    s.state_host = host(l.state_host());
+    s.point_host = host(l.point_host());
+    s.imu_host = host(l.imu_host());
+    s.log_host = host(l.log_host());
+  }
+  LidarCounters& c = runtime.lidar->counters();
+  const auto get = [](const std::atomic<uint64_t>& v) { return v.load(std::memory_order_relaxed); };
+  s.discovery_replies = get(c.discovery_replies);
+  s.acks_sent = get(c.acks_sent);
+  s.refusals = get(c.refusals);
+  s.silenced = get(c.silenced);
+  s.bad_frames_received = get(c.bad_frames_received);
+  s.point_packets = get(c.point_packets);
+  s.imu_packets = get(c.imu_packets);
+  s.state_pushes = get(c.state_pushes);
+  s.log_pushes = get(c.log_pushes);
+  s.log_replies = get(c.log_replies);
+  s.malformed_sent = get(c.malformed_sent);
+  s.send_errors = get(c.send_errors);
+  return s;
+}
+
+bool Simulator::Impl::PushLogFile(size_t index, uint8_t log_type, size_t bytes) {
+  if (index >= lidars_.size() || !running_) return false;
+  std::lock_guard<std::mutex> lock(state_mutex_);
+  if (!lidars_[index].lidar->HasLogHost()) return false;
+  log_requests_.push_back(LogRequest{index, log_type, bytes});
+  return true;
+}
+
+Simulator::Simulator(SimOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+Simulator::~Simulator() = default;
+bool Simulator::Start() { return impl_->Start(); }
+void Simulator::Stop() { impl_->Stop(); }
+size_t Simulator::size() const { return impl_->size(); }
+LidarSnapshot Simulator::Snapshot(size_t index) const { return impl_->Snapshot(index); }
+bool Simulator::PushLogFile(size_t index, uint8_t log_type, size_t bytes) {
+  return impl_->PushLogFile(index, log_type, bytes);
+}
+
+}  // namespace kesto::lidar_sim

@@ -1,0 +1,176 @@
+#ifndef KESTO_TOOLS_LIDAR_SIM_LIDAR_SIM_H_
+#define KESTO_TOOLS_LIDAR_SIM_LIDAR_SIM_H_
+
+// lidar-sim in process: emulated ORBIT and VELA lidars on local addresses, for tests, demos and
+// benchmarks that need live lidar traffic without a lidar.
+//
+// Use:
+//   kesto::lidar_sim::SimOptions options;
+//   options.lidars = kesto::lidar_sim::MakeLidars(Model::kOrbit, 2, "127.0.0.2");
+//   kesto::lidar_sim::Simulator sim(options);
+//   if (!sim.Start()) ...;              // opens every socket, starts the one loop thread
+//   ... a host discovers, configures and receives from the lidars ...
+//   LidarSnapshot s = sim.Snapshot(0);  // what lidar 0 was told, and what it sent
+//   sim.Stop();                         // also done by the destructor
+//
+// What each lidar does (all on loopback unless `allow_non_loopback`):
+//  - answers every discovery request (frame cmd_id 0 to port 56000, received on a wildcard
+//    socket with address reuse) from (its address, 56000): ret_code 0, device type, serial
+//    number, address, command port;
+//  - on its command port (ORBIT 56100, VELA 56000): acknowledges set-parameters (0x0100) with
+//    {ret_code, error_key} and records the host addresses and ports (keys 0x0005-0x0009), work
+//    mode (0x001A), point data type (0x0000, values 1-3) and IMU enable (0x001C); answers
+//    queries (0x0101) with the keys it holds, in request order (the firmware type 0x8010 among
+//    them); acknowledges log-capture control (0x0301);
+//  - in work mode 1 streams point packets (96 records of the recorded type: 1380, 804 or 996
+//    bytes) and, with IMU on, 60-byte IMU packets to the recorded host ports, from its model's
+//    point and IMU ports. Timestamps (bytes 28-35) are the ideal send times in nanoseconds and
+//    rise strictly; bytes 12-15 hold a running u32 counter per stream, starting at 0, so a
+//    receiver counts loss. The points scan a room with a sphere that circles in it;
+//  - once configured, sends a state push (0x0102) every second from its push port to the state
+//    host (key 0x0005), or failing that to the address that configured it;
+//  - on request (PushLogFile) sends a log file as log file pushes (0x0300: start, data, end)
+//    from its log port to the log host (key 0x0009, or the point host's address with
+//    `log_host_port`), and counts the host's replies.
+//
+// Threads: one loop thread per Simulator serves every lidar; the public operations are safe from
+// any thread. Nothing throws; failures are false results plus one log line.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "model_ports.h"
+
+namespace kesto::lidar_sim {
+
+// One emulated lidar.
+struct LidarSpec {
+  Model model = Model::kOrbit;
+  std::string address;  // dotted IPv4; one lidar per address
+  std::string serial;   // up to 16 characters; empty: generated from the model and address
+};
+
+// `count` lidars of `model` on consecutive addresses from `first_address`, serials generated.
+std::vector<LidarSpec> MakeLidars(Model model, int count, const std::string& first_address);
+
+// Where a lidar streams before any host has configured it (benchmarks, a host that does not
+// configure). Host port 0 leaves that stream off.
+struct StreamPreset {
+  std::string host_address;
+  uint16_t point_port = 0;
+  uint16_t imu_port = 0;
+  uint8_t point_type = 1;
+};
+
+// Kinds of damaged output, combined in SimOptions::malformed_kinds. A damaged datagram goes out
+// in addition to, and just before, the sound one, so the exchange still completes.
+enum MalformedKind : uint32_t {
+  kMalformedTruncated = 1u << 0,   // a control frame cut short inside its header or payload
+  kMalformedBadCrc = 1u << 1,      // one payload byte changed after the checksums were written
+  kMalformedBadLength = 1u << 2,   // length field beyond the datagram, header CRC made to match
+  kMalformedOddPacket = 1u << 3,   // a data packet 7 bytes short of its record size
+  kMalformedAll = 0xF,
+};
+
+struct SimOptions {
+  std::vector<LidarSpec> lidars;
+  // Bind and send to 127.0.0.0/8 only unless set; other addresses are refused at Start, and
+  // hosts outside loopback are not answered or streamed to.
+  bool allow_non_loopback = false;
+
+  // Point packets per second per lidar; 0: a real lidar's rate (200,000 points/s, about 2,083
+  // packets). Up to line rate, kLineRatePacketsPerSecond.
+  double point_rate = 0;
+  double imu_rate = 200;
+  // Most packets of each stream per lidar; 0: no bound by count.
+  uint64_t packet_limit = 0;
+  // Longest time one stream runs, in seconds, counted from its start; 0: no bound by time.
+  double stream_seconds = 0;
+  // IMU enable before any host sets key 0x001C.
+  bool imu_on_at_start = true;
+  // Answered to the firmware-type query (key 0x8010).
+  uint8_t fw_type = 1;
+  // Command ids that are dropped unanswered and unapplied.
+  std::set<uint16_t> silent_commands;
+  // Keys whose set-parameters request is refused: ret_code 1, error_key = the key, nothing set.
+  std::set<uint16_t> refused_keys;
+  // Every n-th datagram of a lidar (control and data alike) is preceded by a damaged copy; 0: off.
+  uint32_t malformed_every = 0;
+  uint32_t malformed_kinds = kMalformedAll;
+  // Host log port used when no host set key 0x0009; 0: none.
+  uint16_t log_host_port = 0;
+  // Applied to every lidar at Start (see StreamPreset).
+  StreamPreset preset;
+};
+
+inline constexpr double kLineRatePacketsPerSecond = 86000;
+inline constexpr double kDefaultPointsPerSecond = 200000;
+inline constexpr int kPointsPerPacket = 96;
+
+// A host endpoint a lidar recorded; port 0 when never set.
+struct HostEndpoint {
+  std::string address;
+  uint16_t port = 0;
+  bool operator==(const HostEndpoint& other) const {
+    return address == other.address && port == other.port;
+  }
+};
+
+// What one lidar holds and has done. Counters run from Start.
+struct LidarSnapshot {
+  LidarSpec spec;
+  bool configured = false;  // acknowledged at least one accepted set-parameters request
+  uint8_t work_mode = 0;
+  uint8_t point_type = 1;
+  bool imu_enabled = false;
+  HostEndpoint state_host;  // key 0x0005
+  HostEndpoint point_host;  // key 0x0006
+  HostEndpoint imu_host;    // key 0x0007
+  HostEndpoint log_host;    // key 0x0009
+  uint64_t discovery_replies = 0;
+  uint64_t acks_sent = 0;
+  uint64_t refusals = 0;
+  uint64_t silenced = 0;
+  uint64_t bad_frames_received = 0;
+  uint64_t point_packets = 0;
+  uint64_t imu_packets = 0;
+  uint64_t state_pushes = 0;
+  uint64_t log_pushes = 0;
+  uint64_t log_replies = 0;
+  uint64_t malformed_sent = 0;
+  uint64_t send_errors = 0;
+};
+
+class Simulator {
+ public:
+  explicit Simulator(SimOptions options);
+  ~Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Checks the options, opens every socket and starts the loop thread. False (one log line,
+  // nothing left open) on a bad option, an address outside loopback without permission, or a
+  // socket that cannot be bound. Once only.
+  bool Start();
+  // Ends the loop thread and closes the sockets. Idempotent.
+  void Stop();
+
+  size_t size() const;
+  // A copy of lidar `index`'s state; an empty snapshot for an index out of range.
+  LidarSnapshot Snapshot(size_t index) const;
+  // Queues a log file of `bytes` generated text bytes of `log_type`; false when the index is out
+  // of range, the simulator is not running or the lidar knows no log host.
+  bool PushLogFile(size_t index, uint8_t log_type, size_t bytes);
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kesto::lidar_sim
+
+#endif  // KESTO_TOOLS_LIDAR_SIM_LIDAR_SIM_H_

@@ -1,0 +1,229 @@
+#include "sim_cli.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+namespace kesto::lidar_sim {
+
+namespace {
+
+bool ToNumber(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (errno != 0 || end == nullptr || *end != '\0' || !(v >= 0)) return false;
+  out = v;
+  return true;
+}
+
+bool ToUnsigned(const std::string& text, unsigned long long max, unsigned long long& out) {
+  if (text.empty() || text[0] == '-') return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+  if (errno != 0 || end == nullptr || *end != '\0' || v > max) return false;
+  out = v;
+  return true;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t at = 0; at <= text.size(); ++at) {
+    if (at == text.size() || text[at] == separator) {
+      parts.push_back(text.substr(start, at - start));
+      start = at + 1;
+    }
+  }
+  return parts;
+}
+
+bool ParseModel(const std::string& text, Model& model) {
+  if (text == "orbit" || text == "ORBIT") model = Model::kOrbit;
+  else if (text == "vela" || text == "VELA") model = Model::kVela;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return R"(lidar-sim: emulated ORBIT and VELA lidars on loopback, for trying the kit and the bridge
+without a lidar. Each lidar answers discovery on port 56000, takes the host's configuration,
+answers queries, streams point-cloud and IMU packets once told work mode 1 and sends a state
+push every second. Run it inside a private network namespace (unshare -rn) so that nothing
+leaves the machine. Ctrl-C ends it.
+
+  --orbit N              N ORBIT lidars (default: 1 ORBIT when no lidar is given)
+  --vela N               N VELA lidars, on the addresses after the ORBIT ones
+  --first-address A      address of the first lidar (default 127.0.0.2), one per address
+  --lidar MODEL@A[/SN]   one lidar of MODEL (orbit, vela) on A, serial SN (repeatable)
+  --rate PPS             point packets per second per lidar (default 2083: 200,000 points/s)
+  --line-rate            86,000 point packets per second per lidar
+  --imu-rate HZ          IMU packets per second (default 200)
+  --imu-off              IMU data off until a host enables it
+  --count N              send at most N packets per stream
+  --stream-seconds S     stop each stream S seconds after it started
+  --seconds S            end the program after S seconds (default: at Ctrl-C)
+  --stream-to A:P[:I]    stream at once to host A, point port P, IMU port I, without a host
+  --point-type T         point data type of --stream-to (1, 2 or 3; default 1)
+  --fw-type N            firmware type answered to its query (default 1)
+  --silent ID[,ID...]    never answer these command ids (for example 0x0100)
+  --refuse KEY[,KEY...]  refuse set-parameters requests holding these keys (ret_code 1)
+  --malformed-every N    precede every N-th datagram with a damaged copy
+  --malformed KINDS      which damage: truncated,crc,length,odd (default all)
+  --log-host-port P      host log port used when the host set none
+  --push-log-every S     send a log file every S seconds per lidar (needs a log host)
+  --push-log-bytes N     size of each log file (default 4096)
+  --status-every S       a status line per lidar every S seconds (default 5, 0: none)
+  --allow-non-loopback   allow addresses outside 127.0.0.0/8 (real interfaces)
+  --help                 this text
+)";
+}
+
+bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::string& error) {
+  int orbit = 0, vela = 0;
+  std::string first_address = "127.0.0.2";
+  std::vector<LidarSpec> explicit_lidars;
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    const auto value = [&](std::string& v) {
+      if (i + 1 >= argc) {
+        error = flag + " needs a value";
+        return false;
+      }
+      v = argv[++i];
+      return true;
+    };
+    const auto bad = [&](const std::string& v) {
+      error = "bad value for " + flag + ": " + v;
+      return false;
+    };
+    std::string v;
+    unsigned long long n = 0;
+    double d = 0;
+    if (flag == "--help" || flag == "-h") {
+      out.help = true;
+    } else if (flag == "--allow-non-loopback") {
+      out.sim.allow_non_loopback = true;
+    } else if (flag == "--imu-off") {
+      out.sim.imu_on_at_start = false;
+    } else if (flag == "--line-rate") {
+      out.sim.point_rate = kLineRatePacketsPerSecond;
+    } else if (flag.rfind("--", 0) != 0 || std::string_view(UsageText()).find("  " + flag + " ") == std::string_view::npos) {
+      error = "unknown flag " + flag;
+      return false;
+    } else if (!value(v)) {
+      return false;
+    } else if (flag == "--orbit" || flag == "--vela") {
+      if (!ToUnsigned(v, 1000, n)) return bad(v);
+      (flag == "--orbit" ? orbit : vela) = static_cast<int>(n);
+    } else if (flag == "--first-address") {
+      first_address = v;
+    } else if (flag == "--lidar") {
+      const size_t at = v.find('@');
+      LidarSpec spec;
+      if (at == std::string::npos || !ParseModel(v.substr(0, at), spec.model)) return bad(v);
+      const std::vector<std::string> rest = Split(v.substr(at + 1), '/');
+      spec.address = rest[0];
+      if (rest.size() > 1) spec.serial = rest[1];
+      explicit_lidars.push_back(spec);
+    } else if (flag == "--rate") {
+      if (!ToNumber(v, d) || d <= 0 || d > 1e6) return bad(v);
+      out.sim.point_rate = d;
+    } else if (flag == "--imu-rate") {
+      if (!ToNumber(v, d) || d <= 0 || d > 1e5) return bad(v);
+      out.sim.imu_rate = d;
+    } else if (flag == "--count") {
+      if (!ToUnsigned(v, UINT64_MAX, n)) return bad(v);
+      out.sim.packet_limit = n;
+    } else if (flag == "--stream-seconds") {
+      if (!ToNumber(v, d)) return bad(v);
+      out.sim.stream_seconds = d;
+    } else if (flag == "--seconds") {
+      if (!ToNumber(v, d)) return bad(v);
+      out.run_seconds = d;
+    } else if (flag == "--stream-to") {
+      const std::vector<std::string> parts = Split(v, ':');
+      unsigned long long point = 0, imu = 0;
+      if (parts.size() < 2 || parts.size() > 3 || !ToUnsigned(parts[1], 65535, point) || point == 0 ||
+          (parts.size() == 3 && !ToUnsigned(parts[2], 65535, imu))) {
+        return bad(v);
+      }
+      out.sim.preset.host_address = parts[0];
+      out.sim.preset.point_port = static_cast<uint16_t>(point);
+      out.sim.preset.imu_port = static_cast<uint16_t>(imu);
+    } else if (flag == "--point-type") {
+      if (!ToUnsigned(v, 3, n) || n == 0) return bad(v);
+      out.sim.preset.point_type = static_cast<uint8_t>(n);
+    } else if (flag == "--fw-type") {
+      if (!ToUnsigned(v, 255, n)) return bad(v);
+      out.sim.fw_type = static_cast<uint8_t>(n);
+    } else if (flag == "--silent" || flag == "--refuse") {
+      for (const std::string& id : Split(v, ',')) {
+        if (!ToUnsigned(id, 0xFFFF, n)) return bad(v);
+        (flag == "--silent" ? out.sim.silent_commands : out.sim.refused_keys).insert(static_cast<uint16_t>(n));
+      }
+    } else if (flag == "--malformed-every") {
+      if (!ToUnsigned(v, UINT32_MAX, n)) return bad(v);
+      out.sim.malformed_every = static_cast<uint32_t>(n);
+    } else if (flag == "--malformed") {
+      uint32_t kinds = 0;
+      for (const std::string& kind : Split(v, ',')) {
+        if (kind == "truncated") kinds |= kMalformedTruncated;
+        else if (kind == "crc") kinds |= kMalformedBadCrc;
+        else if (kind == "length") kinds |= kMalformedBadLength;
+        else if (kind == "odd") kinds |= kMalformedOddPacket;
+        else return bad(v);
+      }
+      out.sim.malformed_kinds = kinds;
+    } else if (flag == "--log-host-port") {
+      if (!ToUnsigned(v, 65535, n)) return bad(v);
+      out.sim.log_host_port = static_cast<uint16_t>(n);
+    } else if (flag == "--push-log-every") {
+      if (!ToNumber(v, d)) return bad(v);
+      out.push_log_every = d;
+    } else if (flag == "--push-log-bytes") {
+      if (!ToUnsigned(v, 16u << 20, n)) return bad(v);
+      out.push_log_bytes = static_cast<size_t>(n);
+    } else if (flag == "--status-every") {
+      if (!ToNumber(v, d)) return bad(v);
+      out.status_every = d;
+    } else {
+      error = "unknown flag " + flag;
+      return false;
+    }
+  }
+  if (out.help) return true;
+  if (orbit == 0 && vela == 0 && explicit_lidars.empty()) orbit = 1;
+  std::vector<LidarSpec> generated = MakeLidars(Model::kOrbit, orbit + vela, first_address);
+  if (generated.size() != static_cast<size_t>(orbit + vela)) {
+    error = "bad value for --first-address: " + first_address;
+    return false;
+  }
+  for (size_t i = static_cast<size_t>(orbit); i < generated.size(); ++i) generated[i].model = Model::kVela;
+  out.sim.lidars = generated;
+  out.sim.lidars.insert(out.sim.lidars.end(), explicit_lidars.begin(), explicit_lidars.end());
+  return true;
+}
+
+std::string StatusLine(const LidarSnapshot& s) {
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "%-15s %-5s %-16s %-12s mode %u type %u imu %-3s points %llu imu %llu pushes %llu -> %s",
+                s.spec.address.c_str(), std::string(ModelName(s.spec.model)).c_str(), s.spec.serial.c_str(),
+                s.configured ? "configured" : "unconfigured", s.work_mode, s.point_type,
+                s.imu_enabled ? "on" : "off", static_cast<unsigned long long>(s.point_packets),
+                static_cast<unsigned long long>(s.imu_packets),
+                static_cast<unsigned long long>(s.state_pushes),
+                s.point_host.port == 0
+                    ? "no host"
+                    : (s.point_host.address + ":" + std::to_string(s.point_host.port)).c_str());
+  return line;
+}
+
+}  // namespace kesto::lidar_sim

@@ -1,0 +1,31 @@
+#ifndef KESTO_TOOLS_LIDAR_SIM_SIM_CLI_H_
+#define KESTO_TOOLS_LIDAR_SIM_SIM_CLI_H_
+
+// The lidar-sim command line: its flags, their parsing into SimOptions, and the status line.
+
+#include <string>
+
+#include "lidar_sim.h"
+
+namespace kesto::lidar_sim {
+
+struct CliOptions {
+  SimOptions sim;
+  bool help = false;
+  double run_seconds = 0;       // 0: until Ctrl-C
+  double status_every = 5;      // seconds between status lines; 0: none
+  double push_log_every = 0;    // seconds between log files per lidar; 0: none
+  size_t push_log_bytes = 4096;
+};
+
+// False with `error` set on an unknown flag or a bad value.
+bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::string& error);
+
+const char* UsageText();
+
+// One line about one lidar: configured or not, what it sent, where it streams.
+std::string StatusLine(const LidarSnapshot& s);
+
+}  // namespace kesto::lidar_sim
+
+#endif  // KESTO_TOOLS_LIDAR_SIM_SIM_CLI_H_
