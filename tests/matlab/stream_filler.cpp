@@ -13,7 +13,7 @@
 #include "packet_stream_layout.h"
 #include "packet_stream_writer.h"
 #include "shared_memory.h"
-#include "stream_packets.h"
+#include "derived_stream_writer.h"
 
 int main(int argc, char** argv) {
   using kesto::platform::SharedMemory;
@@ -26,16 +26,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: stream_filler unlink|write COUNT\n");
     return 2;
   }
-  SharedMemory block;
-  if (block.Open(kesto::stream::kBlockName, kesto::stream::kBlockSize) != kesto::platform::ShmResult::kOk) {
-    std::fprintf(stderr, "stream_filler: %s\n", block.error().c_str());
-    return 1;
-  }
-  kesto::bridge::PacketStreamWriter writer;
-  if (!writer.Attach(block.data(), block.size())) return 1;
-  const unsigned long long count = std::strtoull(argv[2], nullptr, 10);
-  for (unsigned long long i = 0; i < count; ++i) {
-    kesto::test::DerivedPacket(writer.next_index()).WriteTo(writer);
-  }
-  return 0;
+  return kesto::test::WriteDerivedPackets("stream_filler", kesto::stream::kBlockName,
+                                          std::strtoull(argv[2], nullptr, 10));
 }

@@ -28,8 +28,8 @@ TEST(LogFilePushTest, DecodesTheHeadAndKeepsDataInsideThePayload) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    test::PushSpec spec{7, 3, 0x05, 0x01020304, test::Bytes("hello"), c.declared};
-    std::vector<uint8_t> payload = test::PushPayload(spec);
+    test::PushFields fields{7, 3, 0x05, 0x01020304, test::Bytes("hello"), c.declared};
+    std::vector<uint8_t> payload = test::PushPayload(fields);
     payload.resize(payload.size() - c.cut);
     LogFilePush push;
     ASSERT_EQ(DecodeLogFilePush(payload.data(), payload.size(), push), c.decoded);

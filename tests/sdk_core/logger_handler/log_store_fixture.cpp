@@ -29,22 +29,22 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-std::vector<uint8_t> PushPayload(const PushSpec& spec) {
+std::vector<uint8_t> PushPayload(const PushFields& fields) {
   // Sized once: growing it by insert trips a false array-bounds warning of GCC 12.
-  std::vector<uint8_t> payload(lidar::kLogFilePushHeaderSize + spec.data.size(), 0);
-  payload[0] = spec.log_type;
-  payload[1] = spec.file_index;
-  payload[3] = spec.flags;
-  StoreU32(payload.data() + 10, spec.trans_index);
+  std::vector<uint8_t> payload(lidar::kLogFilePushHeaderSize + fields.data.size(), 0);
+  payload[0] = fields.log_type;
+  payload[1] = fields.file_index;
+  payload[3] = fields.flags;
+  StoreU32(payload.data() + 10, fields.trans_index);
   const int declared =
-      spec.declared_length < 0 ? static_cast<int>(spec.data.size()) : spec.declared_length;
+      fields.declared_length < 0 ? static_cast<int>(fields.data.size()) : fields.declared_length;
   StoreU16(payload.data() + 14, static_cast<uint16_t>(declared));
-  std::copy(spec.data.begin(), spec.data.end(), payload.begin() + lidar::kLogFilePushHeaderSize);
+  std::copy(fields.data.begin(), fields.data.end(), payload.begin() + lidar::kLogFilePushHeaderSize);
   return payload;
 }
 
-std::vector<uint8_t> PushFrame(const PushSpec& spec, uint16_t cmd_id) {
-  const std::vector<uint8_t> payload = PushPayload(spec);
+std::vector<uint8_t> PushFrame(const PushFields& fields, uint16_t cmd_id) {
+  const std::vector<uint8_t> payload = PushPayload(fields);
   lidar::ProtocolCommand command;
   command.seq = 7;
   command.cmd_id = cmd_id;

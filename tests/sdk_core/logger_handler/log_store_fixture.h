@@ -34,7 +34,7 @@ class TempDir {
 };
 
 // One log push as a lidar sends it. `declared_length` < 0: the data's own length.
-struct PushSpec {
+struct PushFields {
   uint8_t log_type = 0;
   uint8_t file_index = 0;
   uint8_t flags = 0;
@@ -43,9 +43,9 @@ struct PushSpec {
   int declared_length = -1;
 };
 
-std::vector<uint8_t> PushPayload(const PushSpec& spec);
+std::vector<uint8_t> PushPayload(const PushFields& fields);
 // A whole command frame (0x0300 unless `cmd_id` says otherwise) carrying the payload.
-std::vector<uint8_t> PushFrame(const PushSpec& spec, uint16_t cmd_id = 0x0300);
+std::vector<uint8_t> PushFrame(const PushFields& fields, uint16_t cmd_id = 0x0300);
 // The payload decoded as the manager would, for feeding a handler directly. The returned push
 // points into `payload`, which must outlive it.
 lidar::LogFilePush Decoded(const std::vector<uint8_t>& payload);

@@ -14,11 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
-using test::PushSpec;
+using test::PushFields;
 
 struct Step {
   uint8_t op;
-  PushSpec push;
+  PushFields push;
 };
 
 Step Start(uint32_t trans, uint8_t file, const std::string& data, uint8_t type = 0) {

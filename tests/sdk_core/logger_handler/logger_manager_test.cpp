@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Bytes;
-using test::PushSpec;
+using test::PushFields;
 
 constexpr uint32_t kLidar = 0x0A01A8C0;  // 192.168.1.10
 constexpr uint32_t kOtherLidar = 0x0B01A8C0;
@@ -47,7 +47,7 @@ std::shared_ptr<KestoLidarLoggerCfg> Cfg(const std::string& path, uint64_t cache
 
 class LoggerManagerTest : public ::testing::Test {
  protected:
-  void Feed(const PushSpec& push, uint32_t handle = kLidar) {
+  void Feed(const PushFields& push, uint32_t handle = kLidar) {
     const std::vector<uint8_t> frame = test::PushFrame(push);
     manager_.Handler(handle, 56500, frame.data(), static_cast<uint32_t>(frame.size()));
   }
