@@ -50,6 +50,8 @@ bool SocketSetOptionRaw(int s, int level, int name, const void* value, SockLen l
 // getsockopt with an int value; false when the option cannot be read.
 bool SocketGetOption(int s, int level, int name, int* value);
 
+// One datagram, no flags. A datagram longer than `size` gives its first `size` bytes and the
+// result `size` on every platform.
 int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* from_length);
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to);
 int SocketRecv(int s, void* buffer, int size);

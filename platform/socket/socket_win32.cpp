@@ -42,8 +42,12 @@ bool SocketGetOption(int s, int level, int name, int* value) {
 }
 
 int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* from_length) {
-  return ::recvfrom(static_cast<SOCKET>(s), static_cast<char*>(buffer), size, 0,
-                    reinterpret_cast<sockaddr*>(from), from_length);
+  const int result = ::recvfrom(static_cast<SOCKET>(s), static_cast<char*>(buffer), size, 0,
+                                reinterpret_cast<sockaddr*>(from), from_length);
+  // Winsock fills the buffer with the head of an oversized datagram and then reports an error;
+  // POSIX returns the head's length. Callers get the POSIX behaviour on both.
+  if (result < 0 && ::WSAGetLastError() == WSAEMSGSIZE) return size;
+  return result;
 }
 
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to) {

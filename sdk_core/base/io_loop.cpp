@@ -89,8 +89,8 @@ void IOLoop::AddDelegateInLoop(int fd, IOLoopDelegate* delegate, void* client_da
       if (delegate) delegate->OnWake();
     };
   }
-  // A refused registration (table full, socket out of select's range) is dropped here; the
-  // socket is simply never served.
+  // A refused registration (table full, socket out of select's range) leaves the socket
+  // unserved; the multiplexer logs the refusal where its reason is known.
   multiplexer_->AddFd(std::move(descriptor));
 }
 
@@ -101,6 +101,10 @@ void IOLoop::RemoveDelegateInLoop(int fd) {
   descriptor.fd = fd;
   descriptor.events = kIoReadable;
   multiplexer_->RemoveFd(std::move(descriptor));
+}
+
+bool IOLoop::IsLoopThread() const {
+  return loop_thread_.load(std::memory_order_relaxed) == std::this_thread::get_id();
 }
 
 bool IOLoop::CalledOnLoopThread() const {

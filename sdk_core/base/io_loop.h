@@ -72,6 +72,9 @@ class IOLoop : noncopyable {
   // then stands in for it). Safe from any thread.
   bool CalledOnLoopThread() const;
 
+  // True only on the thread that has run this loop. Safe from any thread.
+  bool IsLoopThread() const;
+
   // The multiplexer, for inspection; null before Init. Loop thread only.
   MultipleIOBase* multiplexer() const { return multiplexer_.get(); }
 

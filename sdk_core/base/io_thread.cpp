@@ -1,5 +1,7 @@
 #include "io_thread.h"
 
+#include <future>
+
 #include "kit_log.h"
 
 namespace kesto::lidar {
@@ -18,6 +20,21 @@ bool IOThread::Init(bool enable_tick, bool enable_wake) {
   }
   loop_ = std::make_shared<IOLoop>(enable_tick, enable_wake);
   return loop_->Init();
+}
+
+bool IOThread::Barrier() {
+  if (!Started() || !loop_) return true;
+  if (loop_->IsLoopThread()) {
+    KESTO_LOG_ERROR("IO thread barrier called on its own loop thread, not waited.");
+    return false;
+  }
+  // The thread keeps running until the owner joins it, and the owner is the caller, so the
+  // posted task is sure to run.
+  auto reached = std::make_shared<std::promise<void>>();
+  std::future<void> done = reached->get_future();
+  loop_->Post([reached] { reached->set_value(); });
+  done.wait();
+  return true;
 }
 
 void IOThread::ThreadMain() {

@@ -26,6 +26,12 @@ class IOThread : public ThreadBase {
   // returned and before destruction began.
   std::weak_ptr<IOLoop> GetLoop() const { return loop_; }
 
+  // Waits until the loop has applied every task posted before this call and has left the
+  // callback it was running, so no delegate callback that began before the call is still under
+  // way. Refused (false, one log line) on the loop's own thread, where it could only deadlock;
+  // true at once when no thread runs. Owner thread.
+  bool Barrier();
+
   // RunOnce until the quit flag is set; returns at once without a loop. Loop thread.
   void ThreadMain() override;
 

@@ -44,7 +44,10 @@ bool MultipleIOSelect::AddFd(IoDescriptor descriptor) {
   const bool known = descriptors_.count(fd) != 0;
   // Replacing a registration never grows the table, so it is allowed even when the table is
   // full: refusing it would leave the previous handlers (and their delegate) in force.
-  if (!known && static_cast<int>(descriptors_.size()) >= capacity_) return false;
+  if (!known && static_cast<int>(descriptors_.size()) >= capacity_) {
+    KESTO_LOG_ERROR("Socket {} not added, the loop already serves {} sockets.", fd, capacity_);
+    return false;
+  }
   if (!platform::SocketFitsSelect(fd)) {
     KESTO_LOG_ERROR("Socket {} can not be watched by select, not added.", fd);
     return false;

@@ -1,0 +1,235 @@
+// The routing of every datagram: new lidars from their first discovery reply, the later replies
+// and every command port to the general command handler, point and IMU data to the data handler,
+// everything else dropped; and the receive buffer the data path reads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "device_manager_fixture.h"
+#include "handle_text.h"
+#include "lidar_frames.h"
+#include "peer_socket.h"
+
+namespace kesto::lidar::test {
+namespace {
+
+using ::kesto::test::Ack;
+using ::kesto::test::DiscoveryReply;
+using ::kesto::test::InternalInfoAnswer;
+
+constexpr char kLidarIp[] = "127.0.0.7";
+const std::array<uint8_t, 4> kLidarOctets = {127, 0, 0, 7};
+
+uint32_t LidarHandle() { return TextToHandle(kLidarIp); }
+
+Bytes PointPacket(uint8_t fill, size_t size = 1380) {
+  Bytes packet(size, fill);
+  if (size > 10) packet[10] = 1;
+  return packet;
+}
+
+class RoutingTest : public DeviceManagerTest {
+ public:
+  void Route(uint16_t port, const Bytes& bytes) {
+    // The data path reads a whole packet's span: hand it a buffer that long, zero-padded.
+    Bytes buffer = bytes;
+    if (buffer.size() < DeviceManager::kDataReadSpan) buffer.resize(DeviceManager::kDataReadSpan);
+    manager_.OnData(LidarHandle(), port, buffer.data(), static_cast<uint32_t>(bytes.size()));
+  }
+  void Reply(uint8_t ret_code, uint8_t dev_type, uint16_t port = 56000) {
+    const uint16_t cmd_port = LidarPorts(dev_type).cmd_data_port;
+    Route(port, DiscoveryReply(ret_code, dev_type, "SN-7", kLidarOctets, cmd_port));
+  }
+};
+
+TEST_F(RoutingTest, FirstReplyOfAConfiguredModelAddsTheLidarWithItsChannels) {
+  ASSERT_TRUE(InitBothModels());
+  ASSERT_EQ(manager_.SocketCount(), 0u);
+  Reply(0, kVela);
+  ASSERT_EQ(custom_cfg_->size(), 1u);
+  EXPECT_EQ(custom_cfg_->front().lidar_ip, kLidarIp);
+  EXPECT_EQ(custom_cfg_->front().dev_type, kVela);
+  for (uint16_t port : {52001, 52002, 52003, 52004, 44332}) {
+    EXPECT_GE(manager_.SocketOfChannel(Key(kHost, port)), 0) << port;
+  }
+  EXPECT_EQ(manager_.SocketOfChannel(Key(kHost, 51001)), -1);  // the ORBIT model's ports
+}
+
+TEST_F(RoutingTest, RepliesThatAddNothing) {
+  struct Case {
+    const char* name;
+    std::function<void(RoutingTest&)> send;
+    size_t parse_failures;
+  };
+  const std::vector<Case> cases = {
+      {"ret_code 1", [](RoutingTest& t) { t.Reply(1, kVela); }, 0},
+      {"model without a configuration", [](RoutingTest& t) { t.Reply(0, 16); }, 0},
+      {"unknown lidar on another port", [](RoutingTest& t) { t.Reply(0, kVela, 56001); }, 0},
+      {"damaged frame",
+       [](RoutingTest& t) {
+         Bytes reply = DiscoveryReply(0, kVela, "SN-7", kLidarOctets, 56000);
+         reply.back() ^= 0xFF;
+         t.Route(56000, reply);
+       },
+       1},
+      {"not a discovery reply",
+       [](RoutingTest& t) { t.Route(56000, Ack(3, 0x0100, {0, 0, 0})); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(InitBothModels());
+    log_.Clear();
+    c.send(*this);
+    EXPECT_TRUE(custom_cfg_->empty());
+    EXPECT_EQ(manager_.SocketCount(), 0u);
+    EXPECT_EQ(log_.Count("Parse Command Stream failed."), c.parse_failures);
+    manager_.Stop();
+  }
+}
+
+// The general command handler answers a lidar it detects with one firmware-type query: that
+// query reaching the lidar shows the reply was routed to it.
+TEST_F(RoutingTest, SecondReplyReachesTheGeneralCommandHandler) {
+  ASSERT_TRUE(InitBothModels());
+  PeerSocket lidar_side(kLidarIp, 56000);
+  ASSERT_TRUE(lidar_side.ok());
+  Reply(0, kVela);
+  PeerSocket::Datagram got;
+  EXPECT_FALSE(lidar_side.Receive(got, std::chrono::milliseconds(300)));
+  Reply(0, kVela);
+  ASSERT_TRUE(lidar_side.Receive(got));
+  ASSERT_EQ(got.bytes.size(), 30u);
+  EXPECT_EQ(Bytes(got.bytes.begin() + 24, got.bytes.end()), (Bytes{1, 0, 0, 0, 0x10, 0x80}));
+  EXPECT_EQ(general_.PendingCommandCount(), 1u);
+}
+
+// For each source port of a known lidar: is an acknowledgement taken by the general command
+// handler (its pending query completes), or a packet by the data handler?
+TEST_F(RoutingTest, KnownLidarsAreRoutedBySourcePort) {
+  struct Case {
+    uint8_t dev_type;
+    uint16_t port;
+    enum { kCommand, kPoint, kImu, kDropped } to;
+  };
+  const std::vector<Case> cases = {
+      {kVela, 56000, Case::kCommand},  {kVela, 59000, Case::kCommand},
+      {kVela, 10001, Case::kCommand},  {kVela, 57000, Case::kPoint},
+      {kVela, 58000, Case::kImu},      {kVela, 56100, Case::kDropped},
+      {kOrbit, 56000, Case::kCommand}, {kOrbit, 56100, Case::kCommand},
+      {kOrbit, 56200, Case::kCommand}, {kOrbit, 56500, Case::kCommand},
+      {kOrbit, 10001, Case::kCommand}, {kOrbit, 56300, Case::kPoint},
+      {kOrbit, 56400, Case::kImu},     {kOrbit, 57000, Case::kDropped},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.dev_type) + " from port " + std::to_string(c.port));
+    ASSERT_TRUE(InitBothModels());
+    PeerSocket lidar_side(kLidarIp, LidarPorts(c.dev_type).cmd_data_port);
+    Reply(0, c.dev_type);
+    Reply(0, c.dev_type);
+    PeerSocket::Datagram query;
+    ASSERT_TRUE(lidar_side.Receive(query));
+    const uint16_t seq = static_cast<uint16_t>(query.bytes[4] | (query.bytes[5] << 8));
+    const size_t points_before = points_.Count();
+    const size_t imu_before = imu_.Count();
+
+    if (c.to == Case::kPoint || c.to == Case::kImu) {
+      Bytes packet = PointPacket(0x5A);
+      if (c.to == Case::kImu) packet[10] = 0;
+      Route(c.port, packet);
+    } else {
+      Route(c.port, Ack(seq, 0x0101, InternalInfoAnswer(0, {{0x8010, {1}}})));
+    }
+    EXPECT_EQ(general_.PendingCommandCount(), c.to == Case::kCommand ? 0u : 1u);
+    EXPECT_EQ(points_.Count() - points_before, c.to == Case::kPoint ? 1u : 0u);
+    EXPECT_EQ(imu_.Count() - imu_before, c.to == Case::kImu ? 1u : 0u);
+    if (c.to == Case::kPoint) {
+      const auto seen = points_.All().back();
+      EXPECT_EQ(seen.handle, LidarHandle());
+      EXPECT_EQ(seen.dev_type, c.dev_type);
+    }
+    manager_.Stop();
+    general_.ResetForTests();
+  }
+}
+
+TEST_F(RoutingTest, TheHostsOwnDatagramsAreIgnoredEvenOnADataPort) {
+  KestoLidarCfg self = ModelCfg(kVela);
+  self.lidar_ip = kHost;
+  ASSERT_TRUE(InitWith({ModelCfg(kVela)}, {self}));
+  Bytes packet = PointPacket(1);
+  packet.resize(DeviceManager::kDataReadSpan);
+  manager_.OnData(TextToHandle(kHost), 57000, packet.data(), 1380);
+  manager_.OnData(TextToHandle(kHost), 56000,
+                  DiscoveryReply(0, kVela, "SELF", {127, 0, 0, 1}, 56000).data(), 48);
+  EXPECT_EQ(points_.Count(), 0u);
+  EXPECT_EQ(general_.PendingCommandCount(), 0u);
+}
+
+TEST_F(RoutingTest, AChangingDeviceTypeIsAnErrorOncePerReplyAndTheFirstTypeStays) {
+  ASSERT_TRUE(InitBothModels());
+  DetectionData data;
+  data.dev_type = kVela;
+  manager_.HandleDetectionData(LidarHandle(), data, false, false);
+  data.dev_type = kOrbit;
+  manager_.HandleDetectionData(LidarHandle(), data, false, false);
+  manager_.HandleDetectionData(LidarHandle(), data, false, false);
+  data.dev_type = kVela;
+  manager_.HandleDetectionData(LidarHandle(), data, false, false);
+  EXPECT_EQ(log_.Count("dev_type is error, the dev_type1:10, the dev_type2:9"), 2u);
+  EXPECT_EQ(log_.Count("dev_type is error"), 2u);
+}
+
+// Through real sockets: each datagram is read into the IO thread's one buffer. A short packet
+// after a long one shows zeros, not the long one's bytes; an oversized one is cut, not lost.
+TEST_F(RoutingTest, TheReceiveBufferHoldsOnlyTheDatagramThatArrived) {
+  KestoLidarCfg lidar = ModelCfg(kVela);
+  lidar.lidar_ip = kLidarIp;
+  ASSERT_TRUE(InitWith({ModelCfg(kVela)}, {lidar}));
+  PeerSocket point_side(kLidarIp, 57000);
+  ASSERT_TRUE(point_side.ok());
+  const auto deliver = [&](const Bytes& packet, size_t count) {
+    return WaitFor([&] {
+      if (points_.Count() >= count) return true;
+      point_side.SendTo(packet, kHost, 52003);
+      return WaitFor([&] { return points_.Count() >= count; }, std::chrono::milliseconds(200));
+    });
+  };
+  ASSERT_TRUE(deliver(PointPacket(0xAB), 1));
+  ASSERT_TRUE(deliver(PointPacket(0x11, 40), 2));
+  ASSERT_TRUE(deliver(PointPacket(0x22, 9000), 3));
+
+  const auto seen = points_.All();
+  const Bytes& short_one = seen[seen.size() - 2].span;
+  EXPECT_EQ(Bytes(short_one.begin(), short_one.begin() + 40), PointPacket(0x11, 40));
+  EXPECT_EQ(Bytes(short_one.begin() + 40, short_one.end()),
+            Bytes(DeviceManager::kDataReadSpan - 40, 0));
+  EXPECT_EQ(seen.back().span, PointPacket(0x22, DeviceManager::kDataReadSpan));
+}
+
+// Stop returns only once no observer call is under way, and none starts after it.
+TEST_F(RoutingTest, NoDataIsDeliveredAfterStopReturns) {
+  std::atomic<int> inside{0};
+  points_.SetHook([&] {  // before the IO threads start, which then read it
+    inside = 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    inside = 0;
+  });
+  KestoLidarCfg lidar = ModelCfg(kVela);
+  lidar.lidar_ip = kLidarIp;
+  ASSERT_TRUE(InitWith({ModelCfg(kVela)}, {lidar}));
+  PeerSocket point_side(kLidarIp, 57000);
+  ASSERT_TRUE(WaitFor([&] {
+    point_side.SendTo(PointPacket(1), kHost, 52003);
+    return points_.Count() > 0;
+  }));
+  for (int i = 0; i < 200; ++i) point_side.SendTo(PointPacket(1), kHost, 52003);
+  manager_.Stop();
+  EXPECT_EQ(inside.load(), 0);
+  const size_t after_stop = points_.Count();
+  for (int i = 0; i < 50; ++i) point_side.SendTo(PointPacket(1), kHost, 52003);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(points_.Count(), after_stop);
+}
+
+}  // namespace
+}  // namespace kesto::lidar::test
