@@ -42,6 +42,18 @@ class PeerSocket {
            static_cast<int>(bytes.size());
   }
 
+  // The next datagram that is a frame with `cmd_id` (bytes 8-9), skipping others (discovery
+  // broadcasts that reach this socket too on some platforms); false when none came in time.
+  bool ReceiveCommand(uint16_t cmd_id, Datagram& out,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+      if (!Receive(out, std::chrono::milliseconds(100))) continue;
+      if (out.bytes.size() >= 24 && (out.bytes[8] | (out.bytes[9] << 8)) == cmd_id) return true;
+    }
+    return false;
+  }
+
   // The next datagram within the deadline; false when none came.
   bool Receive(Datagram& out, std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
     const auto end = std::chrono::steady_clock::now() + deadline;
