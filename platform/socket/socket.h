@@ -53,6 +53,12 @@ bool SocketGetOption(int s, int level, int name, int* value);
 // One datagram, no flags. A datagram longer than `size` gives its first `size` bytes and the
 // result `size` on every platform.
 int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* from_length);
+// Asks the system to tell, with each datagram received on `s`, the address it was sent to
+// (IP_PKTINFO); true on success.
+bool SocketReportDestination(int s);
+// SocketRecvFrom without the length argument that also gives the datagram's destination
+// address in `to` (network order): INADDR_ANY when the system told none.
+int SocketRecvFromTo(int s, void* buffer, int size, sockaddr_in* from, in_addr* to);
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to);
 int SocketRecv(int s, void* buffer, int size);
 int SocketSend(int s, const void* data, int size);
@@ -96,10 +102,19 @@ inline timeval* SelectTimeout(int timeout_ms, timeval* storage) {
   return storage;
 }
 
+// The address datagrams carry as their source when sent from a UDP socket bound to `local`
+// (network order). Normally `local` itself; Wine binds every address other than 127.0.0.1 and
+// the wildcard to the wildcard, so datagrams from "127.0.0.2" leave from 127.0.0.1 there, and a
+// receiver cannot tell two such senders apart. Found by sending one datagram over loopback to a
+// socket of our own, waiting at most a second; INADDR_ANY when that could not be done.
+in_addr SocketSourceAddressFor(in_addr local);
+
 // The error of the last failed socket call on this thread (WSAGetLastError / errno).
 int SocketLastError();
 // True when the error says a non-blocking call found nothing to do.
 bool SocketErrorIsWouldBlock(int error);
+// True when the error says a signal interrupted the call (EINTR / WSAEINTR): not a failure.
+bool SocketErrorIsInterrupted(int error);
 std::string SocketErrorText(int error);
 
 // Whether select() can watch this socket. POSIX fd_sets are bitmaps of FD_SETSIZE bits, so a

@@ -43,6 +43,32 @@ int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* fr
                                      reinterpret_cast<sockaddr*>(from), from_length));
 }
 
+bool SocketReportDestination(int s) { return SocketSetOption(s, IPPROTO_IP, IP_PKTINFO, 1); }
+
+int SocketRecvFromTo(int s, void* buffer, int size, sockaddr_in* from, in_addr* to) {
+  to->s_addr = htonl(INADDR_ANY);
+  iovec data{buffer, static_cast<std::size_t>(size)};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+  msghdr message{};
+  message.msg_name = from;
+  message.msg_namelen = sizeof(*from);
+  message.msg_iov = &data;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof(control);
+  const auto received = ::recvmsg(s, &message, 0);
+  if (received < 0) return -1;
+  for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr;
+       header = CMSG_NXTHDR(&message, header)) {
+    if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+      in_pktinfo info;
+      std::memcpy(&info, CMSG_DATA(header), sizeof(info));
+      *to = info.ipi_addr;
+    }
+  }
+  return static_cast<int>(received);
+}
+
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to) {
   return static_cast<int>(::sendto(s, data, static_cast<std::size_t>(size), 0,
                                    reinterpret_cast<const sockaddr*>(&to), sizeof(to)));
@@ -97,6 +123,8 @@ int SocketSelect(int nfds, SocketSet* read, SocketSet* write, int timeout_ms) {
 int SocketLastError() { return errno; }
 
 bool SocketErrorIsWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+bool SocketErrorIsInterrupted(int error) { return error == EINTR; }
 
 std::string SocketErrorText(int error) { return std::strerror(error); }
 

@@ -1,5 +1,7 @@
 #include "socket.h"
 
+#include <mswsock.h>
+
 #include <chrono>
 #include <thread>
 
@@ -12,10 +14,41 @@ bool SocketStartup() {
 
 void SocketCleanup() { WSACleanup(); }
 
+namespace {
+
+// WSARecvMsg is reached through a pointer the provider hands out; one provider serves every
+// IPv4 UDP socket, so the first socket that asks fetches it for all. Null when it cannot be had.
+LPFN_WSARECVMSG ReceiveMessageFunction(SOCKET s) {
+  static const LPFN_WSARECVMSG function = [s] {
+    LPFN_WSARECVMSG found = nullptr;
+    GUID id = WSAID_WSARECVMSG;
+    DWORD bytes = 0;
+    if (::WSAIoctl(s, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof(id), &found, sizeof(found),
+                   &bytes, nullptr, nullptr) != 0) {
+      return LPFN_WSARECVMSG{nullptr};
+    }
+    return found;
+  }();
+  return function;
+}
+
+}  // namespace
+
 int SocketOpen(int domain, int type, int protocol) {
   const SOCKET s = ::socket(domain, type, protocol);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (type == SOCK_DGRAM) {
+    // Windows turns an ICMP port-unreachable, answering an earlier send to a closed port, into
+    // WSAECONNRESET on the socket's next receive, though no datagram was lost. A lidar or a host
+    // that went away would make every receive loop handle errors that are not; POSIX systems
+    // report nothing for unconnected UDP sockets, so switch it off here for both to behave alike.
+    BOOL report = FALSE;
+    DWORD bytes = 0;
+    ::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof(report), nullptr, 0, &bytes, nullptr,
+               nullptr);
+  }
   // Winsock handles are small integers in practice; the kit keeps sockets as ints throughout.
-  return s == INVALID_SOCKET ? kInvalidSocket : static_cast<int>(s);
+  return static_cast<int>(s);
 }
 
 int SocketClose(int s) { return ::closesocket(static_cast<SOCKET>(s)); }
@@ -48,6 +81,35 @@ int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* fr
   // POSIX returns the head's length. Callers get the POSIX behaviour on both.
   if (result < 0 && ::WSAGetLastError() == WSAEMSGSIZE) return size;
   return result;
+}
+
+bool SocketReportDestination(int s) { return SocketSetOption(s, IPPROTO_IP, IP_PKTINFO, 1); }
+
+int SocketRecvFromTo(int s, void* buffer, int size, sockaddr_in* from, in_addr* to) {
+  to->s_addr = htonl(INADDR_ANY);
+  const LPFN_WSARECVMSG receive = ReceiveMessageFunction(static_cast<SOCKET>(s));
+  if (receive == nullptr) {
+    int length = sizeof(*from);
+    return SocketRecvFrom(s, buffer, size, from, &length);
+  }
+  WSABUF data{static_cast<ULONG>(size), static_cast<char*>(buffer)};
+  char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
+  WSAMSG message{};
+  message.name = reinterpret_cast<sockaddr*>(from);
+  message.namelen = sizeof(*from);
+  message.lpBuffers = &data;
+  message.dwBufferCount = 1;
+  message.Control.buf = control;
+  message.Control.len = sizeof(control);
+  DWORD received = 0;
+  if (receive(static_cast<SOCKET>(s), &message, &received, nullptr, nullptr) != 0) return -1;
+  for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
+       header = WSA_CMSG_NXTHDR(&message, header)) {
+    if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {
+      *to = reinterpret_cast<const IN_PKTINFO*>(WSA_CMSG_DATA(header))->ipi_addr;
+    }
+  }
+  return static_cast<int>(received);
 }
 
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to) {
@@ -118,6 +180,8 @@ int SocketSelect(int nfds, SocketSet* read, SocketSet* write, int timeout_ms) {
 int SocketLastError() { return WSAGetLastError(); }
 
 bool SocketErrorIsWouldBlock(int error) { return error == WSAEWOULDBLOCK; }
+
+bool SocketErrorIsInterrupted(int error) { return error == WSAEINTR; }
 
 std::string SocketErrorText(int error) { return "Winsock error " + std::to_string(error); }
 

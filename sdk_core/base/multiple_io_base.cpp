@@ -4,13 +4,6 @@
 
 namespace kesto::lidar {
 
-namespace {
-
-// A tick is due when strictly more than this has passed since the last one.
-constexpr int64_t kTickIntervalNs = 50'000'000;
-
-}  // namespace
-
 MultipleIOBase::~MultipleIOBase() {
   std::lock_guard<std::mutex> lock(pipe_mutex_);
   pipe_.reset();

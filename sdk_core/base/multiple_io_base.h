@@ -43,7 +43,11 @@ class MultipleIOBase : noncopyable {
 
   // Makes a blocked or the next Wait return at once. Safe from any thread.
   virtual void Wake();
-  // Calls every on_tick when more than 50 ms have passed since the last tick. Loop thread only.
+  // A tick is due when strictly more than this has passed since the last one.
+  static constexpr int64_t kTickIntervalNs = 50'000'000;
+
+  // Calls every on_tick when more than kTickIntervalNs have passed since the last tick. Loop
+  // thread only.
   virtual void CheckTick();
   // Opens a fresh wake-up pipe and registers its read end. Owner thread, before the loop.
   virtual bool InstallWakeUpPipe();

@@ -1,6 +1,7 @@
 #include "multiple_io_select.h"
 
 #include <algorithm>
+#include <chrono>
 #include <thread>
 #include <utility>
 
@@ -88,6 +89,20 @@ void MultipleIOSelect::Wait(int timeout_ms) {
   for (const int fd : write_set_) writable.Add(fd);
 
   const int ready = platform::SocketSelect(max_fd_ + 1, &readable, &writable, timeout_ms);
+  if (ready < 0) {
+    const int error = platform::SocketLastError();
+    if (!platform::SocketErrorIsInterrupted(error)) {
+      // A select that fails keeps failing at once (after WSACleanup, or on a socket closed
+      // behind the loop's back): without a pause this loop thread would spin on it.
+      if (!select_failing_) {
+        KESTO_LOG_ERROR("select failed: {}", platform::SocketErrorText(error));
+        select_failing_ = true;
+      }
+      std::this_thread::sleep_for(std::chrono::nanoseconds(kTickIntervalNs));
+    }
+  } else {
+    select_failing_ = false;
+  }
   if (ready > 0) {
     ForEachDescriptor([&readable, &writable](const IoDescriptor& descriptor) {
       const int mask = (readable.Contains(descriptor.fd) ? kIoReadable : 0) |

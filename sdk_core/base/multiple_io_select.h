@@ -39,6 +39,8 @@ class MultipleIOSelect : public MultipleIOBase {
   std::vector<int> write_set_;
   // Largest number of registrations, the wake-up pipe included; set by Setup.
   int capacity_ = 0;
+  // Set by a failed select, cleared by the next one that succeeds: the failure is logged once.
+  bool select_failing_ = false;
 };
 
 }  // namespace kesto::lidar

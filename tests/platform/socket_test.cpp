@@ -89,6 +89,55 @@ TEST_F(SocketTest, OptionsAreSetAndReadBack) {
   SocketClose(s);
 }
 
+in_addr Address(const char* text) {
+  in_addr address{};
+  address.s_addr = inet_addr(text);
+  return address;
+}
+
+// One wildcard socket learns, per datagram, which local address it was sent to: what tells
+// apart datagrams for several loopback addresses that share a port.
+TEST_F(SocketTest, ReceiveTellsTheDestinationAddress) {
+  const int receiver = SocketOpen(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  ASSERT_NE(receiver, kInvalidSocket);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  ASSERT_TRUE(SocketBind(receiver, any));
+  ASSERT_TRUE(SocketLocalAddress(receiver, &any));
+  ASSERT_TRUE(SocketReportDestination(receiver));
+  sockaddr_in sender_address{};
+  const int sender = BoundUdpSocket(&sender_address);
+  ASSERT_NE(sender, kInvalidSocket);
+
+  for (const char* destination : {"127.0.0.3", "127.0.0.1", "127.0.0.3"}) {
+    SCOPED_TRACE(destination);
+    sockaddr_in to = any;
+    to.sin_addr = Address(destination);
+    ASSERT_TRUE(SendUntilReadable(sender, destination, 9, to, receiver));
+    char buffer[16] = {};
+    sockaddr_in from{};
+    in_addr at{};
+    ASSERT_EQ(SocketRecvFromTo(receiver, buffer, sizeof(buffer), &from, &at), 9);
+    EXPECT_STREQ(buffer, destination);
+    EXPECT_EQ(at.s_addr, to.sin_addr.s_addr);
+    EXPECT_EQ(from.sin_port, sender_address.sin_port);
+    // A resend may have left a second copy; it must not be read as the next destination's.
+    while (SocketSetNonBlocking(receiver, true) &&
+           SocketRecvFromTo(receiver, buffer, sizeof(buffer), &from, &at) > 0) {
+    }
+    ASSERT_TRUE(SocketSetNonBlocking(receiver, false));
+  }
+  SocketClose(sender);
+  SocketClose(receiver);
+}
+
+TEST_F(SocketTest, SourceAddressOfABoundSocketIsFound) {
+  EXPECT_EQ(SocketSourceAddressFor(Address("127.0.0.1")).s_addr, Address("127.0.0.1").s_addr);
+  // Itself where a process can own a loopback alias; 127.0.0.1 where it cannot (Wine).
+  const uint32_t alias = SocketSourceAddressFor(Address("127.0.0.2")).s_addr;
+  EXPECT_TRUE(alias == Address("127.0.0.2").s_addr || alias == Address("127.0.0.1").s_addr);
+}
+
 TEST_F(SocketTest, CallsOnAClosedSocketFail) {
   const int s = SocketOpen(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   ASSERT_NE(s, kInvalidSocket);

@@ -106,7 +106,8 @@ class Simulator::Impl {
   struct Runtime {
     std::unique_ptr<EmulatedLidar> lidar;
     std::array<int, kPortCount> fds{};  // by Port; ports a model shares share the socket
-    std::vector<int> receive_fds;       // the distinct sockets a host sends to
+    // The distinct sockets a host sends to, with their ports.
+    std::vector<std::pair<int, uint16_t>> receive_sockets;
     Stream point, imu;
     uint64_t seen_version = 0;
     uint64_t next_push_ns = 0;
@@ -117,10 +118,15 @@ class Simulator::Impl {
   // Start's work; on false Start closes and drops what it made.
   bool Open();
   bool OpenSockets(Runtime& runtime);
+  // Where the system sends every loopback alias's datagrams from another address (Wine), hosts
+  // see all lidars at that address: one warning line.
+  void WarnOfSharedSource() const;
   void CloseSockets();
   void Loop();
   void LoopIteration();
-  int Receive(int fd, Runtime* owner);  // owner null: the shared discovery socket
+  // Reads what waits on one socket of `port`; owner null: the shared discovery socket.
+  int Receive(int fd, uint16_t port, Runtime* owner);
+  Runtime* LidarAt(const Endpoint& address);
   void Dispatch(Runtime& runtime, Port at, const Endpoint& from, const uint8_t* bytes, size_t size);
   void SendAll(Runtime& runtime, std::vector<Outgoing>& out);
   void Send(Runtime& runtime, Port from, const Endpoint& to, const uint8_t* bytes, size_t size,
@@ -132,6 +138,7 @@ class Simulator::Impl {
 
   const SimOptions options_;
   std::vector<Runtime> lidars_;
+  std::map<std::array<uint8_t, 4>, size_t> by_address_;  // index into lidars_; set by Open
   int discovery_fd_ = platform::kInvalidSocket;
   double point_period_ns_ = 0;
   double imu_period_ns_ = 0;
@@ -157,6 +164,7 @@ bool Simulator::Impl::Start() {
   if (Open()) return true;
   CloseSockets();
   lidars_.clear();
+  by_address_.clear();
   return false;
 }
 
@@ -175,7 +183,7 @@ bool Simulator::Impl::Open() {
   point_period_ns_ = 1e9 / point_rate;
   imu_period_ns_ = 1e9 / options_.imu_rate;
 
-  std::map<std::array<uint8_t, 4>, size_t> seen;
+  std::map<std::array<uint8_t, 4>, size_t>& seen = by_address_;
   for (LidarSpec spec : options_.lidars) {
     std::array<uint8_t, 4> address{};
     if (!ParseAddress(spec.address, address)) {
@@ -206,12 +214,14 @@ bool Simulator::Impl::Open() {
 
   discovery_fd_ = kesto::lidar::OpenUdpSocket(kDiscoveryPort, true, true, false, "", "");
   bool ok = discovery_fd_ != platform::kInvalidSocket && platform::SocketFitsSelect(discovery_fd_);
+  if (ok) platform::SocketReportDestination(discovery_fd_);
   if (!ok) KESTO_LOG_ERROR("lidar-sim: cannot listen for discovery on port {}", kDiscoveryPort);
   for (Runtime& runtime : lidars_) {
     if (!ok) break;
     ok = OpenSockets(runtime);
   }
   if (!ok) return false;
+  WarnOfSharedSource();
   packet_.assign(kMaxPointPacketSize + 16, 0);
   quit_ = false;
   running_ = true;
@@ -244,12 +254,31 @@ bool Simulator::Impl::OpenSockets(Runtime& runtime) {
   }
   for (Port role : {Port::kDiscovery, Port::kCommand, Port::kLog}) {
     const int fd = runtime.fds[static_cast<size_t>(role)];
-    if (std::find(runtime.receive_fds.begin(), runtime.receive_fds.end(), fd) ==
-        runtime.receive_fds.end()) {
-      runtime.receive_fds.push_back(fd);
+    if (std::none_of(runtime.receive_sockets.begin(), runtime.receive_sockets.end(),
+                     [fd](const auto& entry) { return entry.first == fd; })) {
+      // Where the system binds a loopback alias to the wildcard (Wine), this socket also gets
+      // datagrams for other lidars of the port; their destination tells whose they are.
+      platform::SocketReportDestination(fd);
+      runtime.receive_sockets.emplace_back(fd, by_role[static_cast<size_t>(role)]);
     }
   }
   return true;
+}
+
+void Simulator::Impl::WarnOfSharedSource() const {
+  for (const Runtime& runtime : lidars_) {
+    const std::string& address = runtime.lidar->spec().address;
+    in_addr local{};
+    local.s_addr = inet_addr(address.c_str());
+    if (local.s_addr == htonl(INADDR_LOOPBACK)) continue;
+    const in_addr source = platform::SocketSourceAddressFor(local);
+    if (source.s_addr != htonl(INADDR_ANY) && source.s_addr != local.s_addr) {
+      KESTO_LOG_WARN("lidar-sim: datagrams of {} leave from {} on this system; hosts cannot tell "
+                     "the lidars apart by address",
+                     address, inet_ntoa(source));
+    }
+    return;  // one probe tells it for every alias
+  }
 }
 
 void Simulator::Impl::CloseSockets() {
@@ -336,51 +365,81 @@ void Simulator::Impl::LoopIteration() {
     timeout_ms = static_cast<int>(std::min<uint64_t>((next_due - now + 999999) / 1000000, kMaxWaitMs));
   }
 
-  // Every socket a host sends to, with its lidar (null for the shared discovery socket).
-  std::vector<std::pair<int, Runtime*>> watched;
-  watched.emplace_back(discovery_fd_, nullptr);
+  // Every socket a host sends to, with its port and lidar (null for the shared discovery
+  // socket).
+  struct Watched {
+    int fd;
+    uint16_t port;
+    Runtime* owner;
+  };
+  std::vector<Watched> watched;
+  watched.push_back(Watched{discovery_fd_, kDiscoveryPort, nullptr});
   for (Runtime& runtime : lidars_) {
-    for (int fd : runtime.receive_fds) watched.emplace_back(fd, &runtime);
+    for (const auto& [fd, port] : runtime.receive_sockets) watched.push_back(Watched{fd, port, &runtime});
   }
   for (size_t first = 0; first < watched.size(); first += kSocketsPerSelect) {
     const size_t last = std::min(watched.size(), first + kSocketsPerSelect);
     platform::SocketSet set;
     int max_fd = -1;
     for (size_t i = first; i < last; ++i) {
-      set.Add(watched[i].first);
-      max_fd = std::max(max_fd, watched[i].first);
+      set.Add(watched[i].fd);
+      max_fd = std::max(max_fd, watched[i].fd);
     }
     // Only the first group waits; the others are polled, so a wait never exceeds one timeout.
     const int ready = platform::SocketSelect(max_fd + 1, &set, nullptr, first == 0 ? timeout_ms : 0);
     if (ready <= 0) continue;
     for (size_t i = first; i < last; ++i) {
-      if (set.Contains(watched[i].first)) Receive(watched[i].first, watched[i].second);
+      if (set.Contains(watched[i].fd)) Receive(watched[i].fd, watched[i].port, watched[i].owner);
     }
   }
 }
 
-int Simulator::Impl::Receive(int fd, Runtime* owner) {
+Simulator::Impl::Runtime* Simulator::Impl::LidarAt(const Endpoint& address) {
+  const auto it = by_address_.find(address.address);
+  return it == by_address_.end() ? nullptr : &lidars_[it->second];
+}
+
+int Simulator::Impl::Receive(int fd, uint16_t port, Runtime* owner) {
   uint8_t buffer[2048];
   int received = 0;
   for (; received < kReceiveBurst; ++received) {
     sockaddr_in from{};
-    platform::SockLen from_length = sizeof from;
-    const int n = kesto::lidar::ReceiveFrom(fd, buffer, sizeof buffer, &from, &from_length);
+    in_addr to{};
+    const int n = platform::SocketRecvFromTo(fd, buffer, sizeof buffer, &from, &to);
     if (n <= 0) break;
     const Endpoint sender = FromSockaddr(from);
-    if (owner == nullptr) {
+    sockaddr_in destination{};
+    destination.sin_addr = to;
+    const Endpoint sent_to = FromSockaddr(destination);
+
+    // The lidar the datagram was sent to, when its destination is one. Normally that is the
+    // socket's own lidar; where loopback aliases are bound to the wildcard, the socket of
+    // whichever lidar bound the port last gets the datagrams of all of them.
+    Runtime* target = LidarAt(sent_to);
+    if (target == nullptr) {
+      const bool broadcast = sent_to.address[3] == 255;
+      // Every socket of the port gets a copy of a broadcast there; the shared one answers it.
+      if (broadcast && owner != nullptr) continue;
+      // Otherwise the destination is unknown (INADDR_ANY) or an address of no lidar (a host
+      // that answers the source address where every lidar sends from 127.0.0.1): the socket's.
+      target = owner;
+    }
+    if (target == nullptr) {
       for (Runtime& runtime : lidars_) {
         Dispatch(runtime, Port::kDiscovery, sender, buffer, static_cast<size_t>(n));
       }
       continue;
     }
-    Port at = Port::kCommand;
-    if (fd == owner->fds[static_cast<size_t>(Port::kLog)]) {
+    const ModelPorts ports = PortsOf(target->lidar->spec().model);
+    Port at = Port::kDiscovery;
+    if (port == ports.command) {
+      at = Port::kCommand;
+    } else if (port == ports.log) {
       at = Port::kLog;
-    } else if (fd != owner->fds[static_cast<size_t>(Port::kCommand)]) {
-      at = Port::kDiscovery;
+    } else if (port != ports.discovery) {
+      continue;  // a port that lidar does not listen on
     }
-    Dispatch(*owner, at, sender, buffer, static_cast<size_t>(n));
+    Dispatch(*target, at, sender, buffer, static_cast<size_t>(n));
   }
   return received;
 }

@@ -33,6 +33,10 @@
 //    from its log port to the log host (key 0x0009, or the point host's address with
 //    `log_host_port`), and counts the host's replies.
 //
+// Every datagram goes to the lidar whose address it was sent to, whichever of the port's sockets
+// got it: where the system binds loopback aliases to the wildcard (Wine), the lidars of one port
+// share a socket. There every lidar also sends from 127.0.0.1, which Start warns about.
+//
 // Threads: one loop thread per Simulator serves every lidar; the public operations are safe from
 // any thread. Nothing throws; failures are false results plus one log line.
 

@@ -202,6 +202,29 @@ TEST_F(MultiplexerTest, IdleWaitTimesOutAndTheFirstCheckTicks) {
   EXPECT_LE(ticks.size(), 2u);
 }
 
+TEST_F(MultiplexerTest, FailingSelectPausesAndIsLoggedOnceUntilItSucceeds) {
+  test::LogCapture capture;
+  // A registered socket that is closed behind the multiplexer's back fails every select at once.
+  const int fd = OpenUdpSocket(0, true, false, false, "127.0.0.1", "");
+  ASSERT_NE(fd, platform::kInvalidSocket);
+  ASSERT_TRUE(mux_.AddFd(Readable(fd)));
+  ASSERT_EQ(platform::SocketClose(fd), 0);
+
+  const auto start = Clock::now();
+  for (int i = 0; i < 3; ++i) mux_.Wait(0);
+  // Each failed wait pauses for a tick period rather than returning at once to be spun on.
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(120));
+  EXPECT_EQ(capture.Count("select failed"), 1u);
+
+  // A wait that succeeds ends the failure; the next one is told again.
+  ASSERT_TRUE(mux_.RemoveFd(Readable(fd)));
+  mux_.Wait(0);
+  ASSERT_TRUE(mux_.AddFd(Readable(fd)));
+  mux_.Wait(0);
+  EXPECT_EQ(capture.Count("select failed"), 2u);
+  ASSERT_TRUE(mux_.RemoveFd(Readable(fd)));
+}
+
 TEST_F(MultiplexerTest, ReadySocketsAreServedInAscendingOrderWithTheirMask) {
   test::UdpPair a, b;
   ASSERT_TRUE(a.ok() && b.ok());
