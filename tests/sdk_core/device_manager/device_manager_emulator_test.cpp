@@ -69,6 +69,7 @@ class EmulatorTest : public DeviceManagerTest {
 };
 
 TEST_F(EmulatorTest, ConfiguredLidarsOfBothModelsStreamToTheHost) {
+  if (!LoopbackSendersAreDistinct()) GTEST_SKIP() << kSameSenderNote;
   general_.SetInfoChangeObserver(&OnInfoChange, this);
   sim::SimOptions options;
   options.lidars = {{sim::Model::kOrbit, "127.0.0.2", "ORBIT-A"},
@@ -101,6 +102,7 @@ TEST_F(EmulatorTest, ConfiguredLidarsOfBothModelsStreamToTheHost) {
 // View mode: the lidar already streams to this host (another host configured it); its internal
 // information names the ports, and the device manager opens them.
 TEST_F(EmulatorTest, AViewLidarIsFoundFromItsInternalInformation) {
+  if (!LoopbackSendersAreDistinct()) GTEST_SKIP() << kSameSenderNote;
   sim::SimOptions options;
   options.lidars = {{sim::Model::kVela, "127.0.0.3", "VELA-V"}};
   options.point_rate = 200;

@@ -24,6 +24,7 @@
 #include "lidar_cfg.h"
 #include "log_capture.h"
 #include "logger_manager.h"
+#include "socket.h"
 
 namespace kesto::lidar::test {
 
@@ -58,6 +59,17 @@ inline KestoLidarCfg ModelCfg(uint8_t dev_type, const std::string& host_ip = kHo
   cfg.host_net_info = HostPorts(dev_type, host_ip);
   return cfg;
 }
+
+// Whether a socket bound to a loopback address other than 127.0.0.1 sends from that address.
+// Wine sends every loopback datagram from 127.0.0.1, so there an emulated lidar looks like the
+// host itself and tests of lidars at their own addresses cannot run in one process.
+inline bool LoopbackSendersAreDistinct() {
+  in_addr lidar{};
+  lidar.s_addr = inet_addr("127.0.0.7");
+  return platform::SocketSourceAddressFor(lidar).s_addr == lidar.s_addr;
+}
+inline constexpr char kSameSenderNote[] =
+    "every loopback datagram leaves from 127.0.0.1 on this platform";
 
 // Waits for `done` with a generous deadline; the tests never depend on how fast it comes.
 inline bool WaitFor(const std::function<bool()>& done,
