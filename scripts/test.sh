@@ -81,7 +81,8 @@ for stage in "${stages[@]}"; do
         configure_build "$out/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTO_BUILD_FUZZ=ON \
           -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
           -DKESTO_BUILD_TESTS=OFF -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF
-        "$root/scripts/run-fuzzers.sh" "$out/fuzz/fuzz" "${KESTO_FUZZ_SECONDS:-60}"
+        # The device manager's target binds loopback ports and broadcasts discovery requests.
+        isolated "$root/scripts/run-fuzzers.sh" "$out/fuzz/fuzz" "${KESTO_FUZZ_SECONDS:-60}"
       else
         echo "no fuzz targets yet"
       fi
