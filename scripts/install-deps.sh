@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the project needs, only those that are missing.
-# Usage: scripts/install-deps.sh [runtime]   ("runtime": only what building cloudpump needs)
+# Usage: scripts/install-deps.sh [runtime|run]
+#   runtime: only what building cloudpump needs
+#   run:     that, and what scripts/run.sh needs to start it in a private network namespace
 set -euo pipefail
 
 runtime=(cmake g++ ninja-build libspdlog-dev libfmt-dev rapidjson-dev)
+running=(iproute2 util-linux)
 # gnuplot-qt: the plotting back end the headless live-view test draws with; octave only
 # recommends it, so it is named here as well.
 testing=(libgtest-dev libbenchmark-dev iproute2 util-linux
@@ -12,7 +15,11 @@ testing=(libgtest-dev libbenchmark-dev iproute2 util-linux
          clang libclang-rt-14-dev)
 
 wanted=("${runtime[@]}")
-[ "${1:-}" = runtime ] || wanted+=("${testing[@]}")
+case "${1:-}" in
+  runtime) ;;
+  run) wanted+=("${running[@]}") ;;
+  *) wanted+=("${testing[@]}") ;;
+esac
 
 missing=()
 for p in "${wanted[@]}"; do

@@ -10,6 +10,14 @@
 #include "kit_log.h"
 #include "model_map.h"
 
+// The framework and log-capture settings are steps of Parse, and their lines name it, whichever
+// helper reads them.
+#define PARSE_LOG(level, ...)                                                                  \
+  ::kesto::lidar::log::Write(level, ::kesto::lidar::log::BaseName(__FILE__), "Parse", __LINE__, \
+                             __VA_ARGS__)
+#define PARSE_LOG_INFO(...) PARSE_LOG(::spdlog::level::info, __VA_ARGS__)
+#define PARSE_LOG_ERROR(...) PARSE_LOG(::spdlog::level::err, __VA_ARGS__)
+
 namespace kesto::lidar {
 namespace {
 
@@ -192,18 +200,18 @@ bool ParseMasterSdk(const Json& root, KestoLidarSdkFrameworkCfg& framework) {
   const Json* master = Member(root, "master_sdk");
   if (master == nullptr) {
     framework.master_sdk = true;
-    KESTO_LOG_INFO("set master/slave sdk to master sdk by default");
+    PARSE_LOG_INFO("set master/slave sdk to master sdk by default");
     return true;
   }
   if (!master->IsBool()) {
-    KESTO_LOG_ERROR("set master/slave sdk error");
+    PARSE_LOG_ERROR("set master/slave sdk error");
     return false;
   }
   framework.master_sdk = master->GetBool();
   if (framework.master_sdk) {
-    KESTO_LOG_INFO("set master/slave sdk to master sdk");
+    PARSE_LOG_INFO("set master/slave sdk to master sdk");
   } else {
-    KESTO_LOG_INFO("set master/slave sdk to slave sdk");
+    PARSE_LOG_INFO("set master/slave sdk to slave sdk");
   }
   return true;
 }
@@ -218,26 +226,26 @@ bool ParseLoggerCfg(const Json& root, KestoLidarLoggerCfg& logger) {
     if (path != nullptr && path->IsString()) {
       logger.lidar_log_path.assign(path->GetString(), path->GetStringLength());
     }
-    KESTO_LOG_INFO("Kesto lidar logger disable.");
+    PARSE_LOG_INFO("Kesto lidar logger disable.");
     return true;
   }
   if (!enable->IsBool()) {
-    KESTO_LOG_ERROR("Lidar log enable data type is error");
+    PARSE_LOG_ERROR("Lidar log enable data type is error");
     return false;
   }
   logger.lidar_log_enable = enable->GetBool();
   const Json* size = Member(root, "lidar_log_cache_size_MB");
   if (size == nullptr || !size->IsUint()) {
-    KESTO_LOG_ERROR("Parse json file failed, has not lidar_log_cache_size_MB member or lidar_log_cache_size_MB is uint");
+    PARSE_LOG_ERROR("Parse json file failed, has not lidar_log_cache_size_MB member or lidar_log_cache_size_MB is uint");
     return false;
   }
   logger.lidar_log_cache_size = size->GetUint();
   if (path == nullptr || !path->IsString()) {
-    KESTO_LOG_ERROR("Parse json file failed, has not lidar_log_path member or lidar_log_path is uint");
+    PARSE_LOG_ERROR("Parse json file failed, has not lidar_log_path member or lidar_log_path is uint");
     return false;
   }
   logger.lidar_log_path.assign(path->GetString(), path->GetStringLength());
-  KESTO_LOG_INFO("Lidar log cfg, lidar_log_enable:{}, lidar_log_cache_size_MB:{}, lidar_log_path:{}",
+  PARSE_LOG_INFO("Lidar log cfg, lidar_log_enable:{}, lidar_log_cache_size_MB:{}, lidar_log_path:{}",
                  logger.lidar_log_enable, logger.lidar_log_cache_size, logger.lidar_log_path);
   return true;
 }
@@ -261,7 +269,9 @@ bool ConfigFileParser::Parse(std::shared_ptr<LidarCfgList>& lidars_cfg,
   {
     std::vector<char> read_buffer(kReadBufferSize);
     rapidjson::FileReadStream stream(file.get(), read_buffer.data(), read_buffer.size());
-    doc.ParseStream(stream);
+    // Iterative: the nesting depth lives on the heap, so no file can exhaust the thread's stack
+    // (the recursive parse overflows it on deeply nested arrays). Same documents accepted.
+    doc.ParseStream<rapidjson::kParseIterativeFlag>(stream);
   }
   // The whole text is in the document now; nothing below reads the file again.
   file.reset();

@@ -215,24 +215,36 @@ std::vector<ConfigCase> Cases() {
 
 class ConfigFileTest : public ::testing::TestWithParam<ConfigCase> {};
 
-TEST_P(ConfigFileTest, GivesItsResultAndExactlyItsLogLines) {
-  const ConfigCase& c = GetParam();
+// What parsing one file gave: the result, the log lines without their location, and Describe()
+// of the outputs ("" unless all four were made).
+struct Parsed {
+  bool result = false;
+  std::vector<Line> lines;
+  std::string described;
+};
+
+Parsed ParseFile(const std::string& path) {
   test::LogCapture capture;
-  std::shared_ptr<LidarCfgList> lidars;
-  std::shared_ptr<LidarCfgList> custom;
+  std::shared_ptr<LidarCfgList> lidars, custom;
   std::shared_ptr<KestoLidarLoggerCfg> logger;
   std::shared_ptr<KestoLidarSdkFrameworkCfg> sdk;
-  ConfigFileParser parser(ConfigPath(c.name));
-  EXPECT_EQ(parser.Parse(lidars, custom, logger, sdk), c.result);
-
-  std::vector<Line> lines;
+  ConfigFileParser parser(path);
+  Parsed parsed;
+  parsed.result = parser.Parse(lidars, custom, logger, sdk);
   for (const auto& line : capture.Lines()) {
-    lines.emplace_back(line.level, test::WithoutLocation(line.message));
+    parsed.lines.emplace_back(line.level, test::WithoutLocation(line.message));
   }
-  EXPECT_EQ(lines, c.lines);
+  if (lidars && custom && logger && sdk) parsed.described = Describe(*lidars, *custom, *logger, *sdk);
+  return parsed;
+}
+
+TEST_P(ConfigFileTest, GivesItsResultAndExactlyItsLogLines) {
+  const ConfigCase& c = GetParam();
+  const Parsed parsed = ParseFile(ConfigPath(c.name));
+  EXPECT_EQ(parsed.result, c.result);
+  EXPECT_EQ(parsed.lines, c.lines);
   if (c.result) {
-    ASSERT_TRUE(lidars && custom && logger && sdk);
-    EXPECT_EQ(Describe(*lidars, *custom, *logger, *sdk), c.parsed);
+    EXPECT_EQ(parsed.described, c.parsed);
   }
 }
 
@@ -253,20 +265,89 @@ TEST(ConfigFileParserTest, MissingFileFailsAtInfoLevelAndCreatesNothing) {
   EXPECT_FALSE(lidars || custom || logger || sdk);
 }
 
+// The framework and log settings are read as steps of Parse; the sections by their own helpers.
 TEST(ConfigFileParserTest, MessagesNameTheOperationThatReportsThem) {
-  test::LogCapture capture;
-  std::shared_ptr<LidarCfgList> lidars, custom;
-  std::shared_ptr<KestoLidarLoggerCfg> logger;
-  std::shared_ptr<KestoLidarSdkFrameworkCfg> sdk;
-  ConfigFileParser parser(ConfigPath("lidar_push_msg_port_missing"));
-  ASSERT_FALSE(parser.Parse(lidars, custom, logger, sdk));
-  const auto lines = capture.Lines();
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_NE(lines[0].message.find("  [parse_cfg_file.cpp] [ParseMasterSdk] ["), std::string::npos);
-  EXPECT_NE(lines[2].message.find("  [parse_cfg_file.cpp] [ParseLidarNetInfo] ["),
-            std::string::npos);
-  EXPECT_NE(lines[3].message.find("] [ParseTypeLidarCfg] ["), std::string::npos);
-  EXPECT_NE(lines[4].message.find("] [ParseLidarCfg] ["), std::string::npos);
+  const struct {
+    std::string file;
+    std::vector<std::string> functions;  // of each line, in order
+  } cases[] = {
+      {"lidar_push_msg_port_missing",
+       {"Parse", "Parse", "ParseLidarNetInfo", "ParseTypeLidarCfg", "ParseLidarCfg"}},
+      {"only_braces", {"Parse", "Parse"}},
+      {"master_sdk_string", {"Parse"}},
+      {"log_enable_number", {"Parse", "Parse"}},
+      {"log_path_missing", {"Parse", "Parse"}},
+      {"empty", {"Parse"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    test::LogCapture capture;
+    std::shared_ptr<LidarCfgList> lidars, custom;
+    std::shared_ptr<KestoLidarLoggerCfg> logger;
+    std::shared_ptr<KestoLidarSdkFrameworkCfg> sdk;
+    ConfigFileParser parser(ConfigPath(c.file));
+    parser.Parse(lidars, custom, logger, sdk);
+    std::vector<std::string> functions;
+    for (const auto& line : capture.Lines()) {
+      const std::string tag = "  [parse_cfg_file.cpp] [";
+      const size_t at = line.message.find(tag);
+      const size_t from = at == std::string::npos ? at : at + tag.size();
+      functions.push_back(at == std::string::npos
+                              ? line.message
+                              : line.message.substr(from, line.message.find(']', from) - from));
+    }
+    EXPECT_EQ(functions, c.functions);
+  }
+}
+
+// Nesting depth is bounded only by memory: a file of a million nested arrays is read without
+// recursion and ends as a plain result, never as an overflowed stack.
+TEST(ConfigFileParserTest, DeeplyNestedFilesGiveAResultNotACrash) {
+  std::string good;
+  {
+    std::ifstream in(ConfigPath("good"), std::ios::binary);
+    good.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::string good_members = good.substr(good.find('{') + 1);
+  const auto nested = [](size_t depth, bool closed) {
+    return std::string(depth, '[') + (closed ? std::string(depth, ']') : std::string());
+  };
+  const Line not_object{err, "Parse lidar config failed, the config file root is not an object!"};
+  const Line item{err, "Parse host net info failed, host_net_info item is not object."};
+  const struct {
+    const char* name;
+    std::string text;
+    bool result;
+    std::vector<Line> lines;
+  } cases[] = {
+      {"unclosed", nested(1000000, false), false, {kParseError}},
+      {"closed_root_array", nested(1000000, true), false, {not_object}},
+      {"unclosed_inside_object", "{\"deep\": " + nested(1000000, false), false, {kParseError}},
+      // A deep value under an unknown key is ignored like any other unknown member.
+      {"deep_unknown_member", "{\"deep\": " + nested(1000000, true) + ", " + good_members, true,
+       {kMaster, kLogCfg}},
+      // Valid JSON of the wrong shape: the first "ORBIT" wins and its hosts are arrays.
+      {"deep_host_list", "{\"ORBIT\": {\"host_net_info\": " + nested(100000, true) + "}, " +
+                             good_members,
+       false, {kMaster, kLogCfg, item, kNewCfg}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path =
+        testing::TempDir() + test::UniqueName(std::string("kesto_nested_") + c.name) + ".json";
+    {
+      std::ofstream out(path, std::ios::binary);
+      out << c.text;
+      ASSERT_TRUE(out.good());
+    }
+    const Parsed parsed = ParseFile(path);
+    EXPECT_EQ(parsed.result, c.result);
+    EXPECT_EQ(parsed.lines, c.lines);
+    if (c.result) {
+      EXPECT_EQ(parsed.described, kGood);
+    }
+    std::remove(path.c_str());
+  }
 }
 
 // A configuration larger than the stream's 32768-byte read buffer is read across refills. The
@@ -279,13 +360,9 @@ TEST(ConfigFileParserTest, ReadsAFileLargerThanTheReadBuffer) {
     std::ofstream out(path, std::ios::binary);
     out << std::string(40000, ' ') << text;
   }
-  test::LogCapture capture;
-  std::shared_ptr<LidarCfgList> lidars, custom;
-  std::shared_ptr<KestoLidarLoggerCfg> logger;
-  std::shared_ptr<KestoLidarSdkFrameworkCfg> sdk;
-  ConfigFileParser parser(path);
-  ASSERT_TRUE(parser.Parse(lidars, custom, logger, sdk));
-  EXPECT_EQ(Describe(*lidars, *custom, *logger, *sdk), kGood);
+  const Parsed parsed = ParseFile(path);
+  EXPECT_TRUE(parsed.result);
+  EXPECT_EQ(parsed.described, kGood);
   std::remove(path.c_str());
 }
 

@@ -1,0 +1,55 @@
+#include "bridge_main.h"
+
+#include "block_observers.h"
+#include "console.h"
+#include "console_callbacks.h"
+#include "interrupt.h"
+#include "kesto_lidar_sdk.h"
+#include "shared_memory.h"
+
+namespace kesto::bridge {
+
+int RunBridge(const BridgeOptions& options) {
+  // Opened if a reader created it first; either way both sides see the same bytes.
+  platform::SharedMemory block;
+  switch (block.Open(options.block_name, kesto::block::kBlockSize)) {
+    case platform::ShmResult::kOk:
+      break;
+    case platform::ShmResult::kOpenFailed:
+      ConsolePrint("Could not open file mapping object\n");
+      break;
+    case platform::ShmResult::kMapFailed:
+      ConsolePrint("Could not map view of file\n");
+      break;
+  }
+  // Null when there is no block: the data observers then write nothing. Set before the kit
+  // starts its threads, which orders it before every observer call.
+  SetBlockView(block.data());
+
+  if (!KestoSdkStart(options.config_path.c_str(), "", nullptr)) {
+    ConsolePrint("Kesto Init Failed\n");
+    KestoSdkStop();
+    SetBlockView(nullptr);
+    return -1;
+  }
+
+  SetPointCloudObserver(PointCloudCallback, nullptr);
+  SetImuDataObserver(ImuDataCallback, nullptr);
+  SetPushMessageObserver(PushMessageCallback, nullptr);
+  SetInfoChangeObserver(LidarInfoChangeCallback, nullptr);
+
+  // Without the handler Ctrl-C keeps its default action and ends the program at once.
+  if (!platform::InstallInterruptHandler()) {
+    ConsolePrint("Could not install the interrupt handler\n");
+  }
+  platform::WaitForInterrupt();
+
+  // The stop clears the data observers, so nothing writes the block once it returns.
+  KestoSdkStop();
+  SetBlockView(nullptr);
+  block.Close();
+  ConsolePrint("Kesto Quick Start Demo End!\n");
+  return 0;
+}
+
+}  // namespace kesto::bridge

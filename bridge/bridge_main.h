@@ -1,0 +1,23 @@
+#ifndef KESTO_BRIDGE_BRIDGE_MAIN_H_
+#define KESTO_BRIDGE_BRIDGE_MAIN_H_
+
+#include <string>
+
+#include "packet_block_layout.h"
+
+namespace kesto::bridge {
+
+struct BridgeOptions {
+  std::string block_name = kesto::block::kBlockName;
+  std::string config_path = "config.json";  // relative to the working directory
+};
+
+// The whole life of cloudpump, on the main thread: maps the packet block, starts the kit with the
+// configuration file, registers the bridge's observers, waits for the user's interrupt (Ctrl-C
+// or SIGTERM), stops the kit and releases the block. Returns 0 after that shutdown, -1 when the
+// kit does not start (then at once, without waiting).
+int RunBridge(const BridgeOptions& options = {});
+
+}  // namespace kesto::bridge
+
+#endif  // KESTO_BRIDGE_BRIDGE_MAIN_H_

@@ -1,0 +1,143 @@
+#include "console_callbacks.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "console.h"
+
+namespace kesto::bridge {
+namespace {
+
+constexpr std::uint16_t kPointCloudHostKey = 6;  // "ponitcloud_host_ipcfg"
+constexpr std::uint16_t kImuHostKey = 7;         // "imu_host_ipcfg"
+constexpr std::size_t kEntriesOffset = offsetof(KestoLidarDiagInternalInfoResponse, data);
+constexpr std::size_t kEntryHeader = 4;  // key u16, length u16
+constexpr std::size_t kHostValueSize = 8;  // address, host port u16, lidar port u16
+
+std::uint16_t LoadU16(const std::uint8_t* bytes) {
+  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+HostAddress ReadHostAddress(const std::uint8_t* value, std::size_t length) {
+  std::uint8_t bytes[kHostValueSize] = {};
+  std::memcpy(bytes, value, length < kHostValueSize ? length : kHostValueSize);
+  HostAddress address;
+  std::memcpy(address.ip, bytes, sizeof address.ip);
+  address.host_port = LoadU16(bytes + 4);
+  address.lidar_port = LoadU16(bytes + 6);
+  return address;
+}
+
+// The dotted text of a handle (an IPv4 address in network byte order). Built here rather than
+// with inet_ntoa, whose one static buffer the kit's several threads would share.
+std::array<char, 16> HandleText(std::uint32_t handle) {
+  std::uint8_t octets[4];
+  std::memcpy(octets, &handle, sizeof octets);
+  std::array<char, 16> text{};
+  std::snprintf(text.data(), text.size(), "%u.%u.%u.%u", octets[0], octets[1], octets[2],
+                octets[3]);
+  return text;
+}
+
+void PrintControlResponse(const char* name, kesto_status status, std::uint32_t handle,
+                          const KestoLidarAsyncControlResponse* response) {
+  if (response == nullptr) return;
+  const unsigned ret_code = response->ret_code;
+  const unsigned error_key = response->error_key;
+  // No line feed: consecutive completions share one console line.
+  ConsolePrint("%s, status:%u, handle:%u, ret_code:%u, error_key:%u", name,
+               static_cast<unsigned>(status), static_cast<unsigned>(handle), ret_code, error_key);
+}
+
+// True while this thread is inside QueryInternalInfo.
+thread_local bool t_querying = false;
+
+// Asks the lidar for its internal information. A failure the kit reports from inside the call
+// (the datagram could not be sent) completes on this thread before the call returns; asking
+// again from there would recurse for as long as sending fails, so that retry is dropped and the
+// lidar's next information change asks again. Failures reported later (time-outs) are retried.
+void QueryInternalInfo(std::uint32_t handle) {
+  if (t_querying) return;
+  t_querying = true;
+  QueryKestoLidarInternalInfo(handle, InternalInfoCallback, nullptr);
+  t_querying = false;
+}
+
+}  // namespace
+
+InternalInfoHosts ReadInternalInfoHosts(const KestoLidarDiagInternalInfoResponse& response,
+                                        std::size_t length) {
+  InternalInfoHosts hosts;
+  if (length < kEntriesOffset) return hosts;
+  const auto* record = reinterpret_cast<const std::uint8_t*>(&response);
+  const std::uint16_t param_num = LoadU16(record + 1);
+  std::size_t at = kEntriesOffset;
+  for (std::uint16_t i = 0; i < param_num; ++i) {
+    if (length - at < kEntryHeader) break;
+    const std::uint16_t key = LoadU16(record + at);
+    const std::size_t value_length = LoadU16(record + at + 2);
+    if (length - at - kEntryHeader < value_length) break;
+    const std::uint8_t* value = record + at + kEntryHeader;
+    if (key == kPointCloudHostKey) hosts.point_cloud = ReadHostAddress(value, value_length);
+    if (key == kImuHostKey) hosts.imu = ReadHostAddress(value, value_length);
+    at += kEntryHeader + value_length;
+  }
+  return hosts;
+}
+
+}  // namespace kesto::bridge
+
+using kesto::bridge::ConsolePrint;
+
+void PushMessageCallback(uint32_t handle, uint8_t, const char* info, void*) {
+  // One print, so the header and the text stay together among other threads' lines.
+  ConsolePrint("handle: %u, ip: %s, push msg info: \n%s\n", static_cast<unsigned>(handle),
+               kesto::bridge::HandleText(handle).data(), info != nullptr ? info : "");
+}
+
+void LidarInfoChangeCallback(uint32_t handle, const KestoLidarIdentity* info, void*) {
+  if (info == nullptr) {
+    ConsolePrint("lidar info change callback failed, the info is nullptr.\n");
+    return;
+  }
+  // The serial number field is not trusted to hold its terminator.
+  const void* end = std::memchr(info->sn, '\0', sizeof info->sn);
+  const int sn_length = static_cast<int>(
+      end != nullptr ? static_cast<const char*>(end) - info->sn : sizeof info->sn);
+  ConsolePrint("LidarInfoChangeCallback Lidar handle: %u SN: %.*s\n",
+               static_cast<unsigned>(handle), sn_length, info->sn);
+  RequestWorkMode(handle, 1, WorkModeCallback, nullptr);
+  RequestPointDataType(handle, 1, PclDataTypeCallback, nullptr);
+  kesto::bridge::QueryInternalInfo(handle);
+}
+
+void WorkModeCallback(kesto_status status, uint32_t handle,
+                      KestoLidarAsyncControlResponse* response, void*) {
+  kesto::bridge::PrintControlResponse("WorkModeCallack", status, handle, response);
+}
+
+void PclDataTypeCallback(kesto_status status, uint32_t handle,
+                         KestoLidarAsyncControlResponse* response, void*) {
+  kesto::bridge::PrintControlResponse("PclDataTypeCallack", status, handle, response);
+}
+
+void InternalInfoCallback(kesto_status status, uint32_t handle,
+                          KestoLidarDiagInternalInfoResponse* response, void*) {
+  if (status != 0) {
+    ConsolePrint("Query lidar internal info failed.\n");
+    kesto::bridge::QueryInternalInfo(handle);
+    return;
+  }
+  if (response == nullptr) return;
+  const kesto::bridge::InternalInfoHosts hosts =
+      kesto::bridge::ReadInternalInfoHosts(*response, kesto::bridge::kLengthVouchedByKit);
+  const kesto::bridge::HostAddress& point = hosts.point_cloud;
+  ConsolePrint(
+      "Host point cloud ip addr:%u.%u.%u.%u, host point cloud port:%u, lidar point cloud "
+      "port:%u.\n",
+      point.ip[0], point.ip[1], point.ip[2], point.ip[3], point.host_port, point.lidar_port);
+  const kesto::bridge::HostAddress& imu = hosts.imu;
+  ConsolePrint("Host imu ip addr:%u.%u.%u.%u, host imu port:%u, lidar imu port:%u.\n", imu.ip[0],
+               imu.ip[1], imu.ip[2], imu.ip[3], imu.host_port, imu.lidar_port);
+}

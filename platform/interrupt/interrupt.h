@@ -1,0 +1,32 @@
+#ifndef KESTO_PLATFORM_INTERRUPT_H_
+#define KESTO_PLATFORM_INTERRUPT_H_
+
+// The user's request to end a console program: Ctrl-C, SIGTERM and, on Windows, Ctrl-Break and
+// the closing of the console window. Process-wide; meant for the program's main thread, which
+// waits while the program's work runs on other threads.
+//
+// The handler does only what is safe inside a signal handler: it sets an atomic flag and wakes
+// the waiter (POSIX: one byte into a self-pipe; Win32: an event set from the console-control
+// handler, which runs on a thread of its own). Whatever the program does to shut down happens
+// on the waiting thread after WaitForInterrupt returns.
+
+namespace kesto::platform {
+
+// Installs the handlers. Idempotent; the handlers stay installed for the life of the process, so
+// a second interrupt during shutdown is absorbed rather than killing the program half-way.
+// False when the handlers could not be installed; the platform's default action then applies.
+bool InstallInterruptHandler();
+
+// Blocks until an interrupt has arrived; returns at once when one already has. Wake-ups of any
+// other kind (other signals, stray bytes) only make it look at the flag again.
+void WaitForInterrupt();
+
+// True once an interrupt has arrived (and not been cleared).
+bool InterruptRaised();
+
+// Forgets an interrupt that arrived, for a program (or a test) that waits more than once.
+void ClearInterrupt();
+
+}  // namespace kesto::platform
+
+#endif  // KESTO_PLATFORM_INTERRUPT_H_

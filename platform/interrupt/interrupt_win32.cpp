@@ -1,0 +1,85 @@
+#include "interrupt.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <atomic>
+#include <csignal>
+#include <mutex>
+
+namespace kesto::platform {
+namespace {
+
+std::atomic<bool> g_raised{false};
+// Manual-reset event that wakes the waiter. Created once, under g_install_mutex, before any
+// handler is installed.
+std::atomic<HANDLE> g_wake{nullptr};
+std::mutex g_install_mutex;
+bool g_installed = false;
+
+void Raise() {
+  g_raised.store(true);
+  if (HANDLE wake = g_wake.load(); wake != nullptr) SetEvent(wake);
+}
+
+// Console events arrive on a thread the system creates for the call.
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+      Raise();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+// SIGINT and SIGTERM raised inside the process. The runtime resets a signal to its default
+// before calling the handler, so the handler puts itself back.
+extern "C" void OnSignal(int signal_number) {
+  Raise();
+  std::signal(signal_number, OnSignal);
+}
+
+}  // namespace
+
+bool InstallInterruptHandler() {
+  std::lock_guard<std::mutex> lock(g_install_mutex);
+  if (g_installed) return true;
+  if (g_wake.load() == nullptr) {
+    HANDLE wake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (wake == nullptr) return false;
+    g_wake.store(wake);
+  }
+  if (std::signal(SIGINT, OnSignal) == SIG_ERR || std::signal(SIGTERM, OnSignal) == SIG_ERR) {
+    return false;
+  }
+  // Installed after the runtime's own console handler (if signal() set one up), so it is asked
+  // first.
+  if (!SetConsoleCtrlHandler(OnConsoleControl, TRUE)) return false;
+  g_installed = true;
+  return true;
+}
+
+void WaitForInterrupt() {
+  while (!g_raised.load()) {
+    HANDLE wake = g_wake.load();
+    if (wake != nullptr) {
+      WaitForSingleObject(wake, INFINITE);
+    } else {
+      Sleep(100);
+    }
+  }
+}
+
+bool InterruptRaised() { return g_raised.load(); }
+
+void ClearInterrupt() {
+  g_raised.store(false);
+  if (HANDLE wake = g_wake.load(); wake != nullptr) ResetEvent(wake);
+}
+
+}  // namespace kesto::platform

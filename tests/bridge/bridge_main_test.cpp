@@ -1,0 +1,153 @@
+// cloudpump's main sequence against a fake kit: what it calls in which order, what it prints,
+// the block its observers write, and its end on the user's interrupt.
+#include "bridge_main.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "block_observers.h"
+#include "child_process.h"
+#include "console_capture.h"
+#include "fake_kit.h"
+#include "interrupt.h"
+#include "packet_block_layout.h"
+#include "shared_memory.h"
+
+namespace kesto::bridge::test {
+namespace {
+
+using platform::SharedMemory;
+using platform::ShmResult;
+
+const std::vector<std::string> kStartCall = {"KestoSdkStart 'config.json' '' null"};
+const std::vector<std::string> kRunCalls = {
+    "KestoSdkStart 'config.json' '' null",
+    "SetPointCloudObserver PointCloudCallback",
+    "SetImuDataObserver ImuDataCallback",
+    "SetPushMessageObserver PushMessageCallback",
+    "SetInfoChangeObserver LidarInfoChangeCallback",
+    "KestoSdkStop",
+};
+
+// A point packet of data type 1 with the timestamp 1..8, long enough for the 96 records the
+// block takes.
+std::vector<uint8_t> PointPacket() {
+  std::vector<uint8_t> packet(block::kPacketDataOffset + block::kRecordsPerBlock * 14, 0);
+  packet[block::kPacketDataTypeOffset] = 1;
+  for (size_t i = 0; i < block::kTimestampSize; ++i) {
+    packet[block::kPacketTimestampOffset + i] = static_cast<uint8_t>(i + 1);
+  }
+  for (size_t i = block::kPacketDataOffset; i < packet.size(); ++i) {
+    packet[i] = static_cast<uint8_t>(i * 7);
+  }
+  return packet;
+}
+
+const KestoLidarEthernetPacket* AsPacket(const std::vector<uint8_t>& bytes) {
+  return reinterpret_cast<const KestoLidarEthernetPacket*>(bytes.data());
+}
+
+class BridgeMainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetFakeKit();
+    // Installed by the test first, so an interrupt it raises can never meet the default action,
+    // whatever step the bridge has reached.
+    ASSERT_TRUE(platform::InstallInterruptHandler());
+    platform::ClearInterrupt();
+    SharedMemory::Unlink(options_.block_name);
+    ASSERT_TRUE(console_.ok());
+  }
+  void TearDown() override {
+    platform::ClearInterrupt();
+    SharedMemory::Unlink(options_.block_name);
+    ResetFakeKit();
+  }
+
+  BridgeOptions options_{kesto::test::UniqueName("kesto-bridge-main-test"), "config.json"};
+  ConsoleCapture console_;
+};
+
+TEST_F(BridgeMainTest, AKitThatDoesNotStartIsStoppedAndEndsTheProgramAtOnce) {
+  Kit().start_result = false;
+  bool view_at_start = false;
+  Kit().on_start = [&] { view_at_start = BlockView() != nullptr; };
+  EXPECT_EQ(RunBridge(options_), -1);
+  EXPECT_TRUE(view_at_start);
+  EXPECT_EQ(KitCalls(), (std::vector<std::string>{kStartCall[0], "KestoSdkStop"}));
+  EXPECT_EQ(console_.Text(), "Kesto Init Failed\n");
+  EXPECT_EQ(BlockView(), nullptr);
+}
+
+TEST_F(BridgeMainTest, RunsUntilTheInterruptThenStopsTheKitAndReleasesTheBlock) {
+  for (const int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    ResetFakeKit();
+    platform::ClearInterrupt();
+    ConsoleCapture console;
+    bool interrupted_at_stop = false;
+    Kit().on_stop = [&] { interrupted_at_stop = platform::InterruptRaised(); };
+
+    int result = 1;
+    std::thread bridge([&] { result = RunBridge(options_); });
+    const bool registered = WaitForKitCall("SetInfoChangeObserver");
+    if (registered) {
+      // The registered point observer writes the named block, as a reader sees it.
+      const std::vector<uint8_t> packet = PointPacket();
+      Kit().point_observer(0, 9, AsPacket(packet), nullptr);
+      SharedMemory reader;
+      // No ASSERT while the bridge runs: it must be interrupted and joined below.
+      EXPECT_EQ(reader.Open(options_.block_name, block::kBlockSize), ShmResult::kOk)
+          << reader.error();
+      if (reader.is_open()) {
+      EXPECT_EQ(reader.data()[block::kDataTypeOffset], 1);
+      EXPECT_EQ(std::memcmp(reader.data() + block::kPointTimestampOffset,
+                            packet.data() + block::kPacketTimestampOffset, block::kTimestampSize),
+                0);
+      EXPECT_EQ(std::memcmp(reader.data() + block::kPointAreaOffset,
+                            packet.data() + block::kPacketDataOffset,
+                            block::kBlockSize - block::kPointAreaOffset),
+                0);
+      }
+    }
+    ASSERT_EQ(std::raise(signal_number), 0);
+    bridge.join();
+    ASSERT_TRUE(registered);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(interrupted_at_stop) << "the kit was stopped before the interrupt";
+    EXPECT_EQ(KitCalls(), kRunCalls);
+    EXPECT_EQ(console.Text(), "Kesto Quick Start Demo End!\n");
+    EXPECT_EQ(BlockView(), nullptr);
+  }
+}
+
+TEST_F(BridgeMainTest, WithoutABlockItSaysSoAndTheDataObserversWriteNothing) {
+  BridgeOptions bad = options_;
+  bad.block_name = "kesto/no\\such/block";
+  {
+    SharedMemory probe;
+    if (probe.Open(bad.block_name, block::kBlockSize) == ShmResult::kOk) {
+      GTEST_SKIP() << "this platform accepts the name " << bad.block_name;
+    }
+  }
+  const std::vector<uint8_t> packet = PointPacket();
+  Kit().start_result = false;
+  bool view_at_start = true;
+  Kit().on_start = [&] {
+    view_at_start = BlockView() != nullptr;
+    PointCloudCallback(0, 9, AsPacket(packet), nullptr);
+    ImuDataCallback(0, 9, AsPacket(packet), nullptr);
+  };
+  EXPECT_EQ(RunBridge(bad), -1);
+  EXPECT_FALSE(view_at_start);
+  EXPECT_EQ(console_.Text(), "Could not open file mapping object\nKesto Init Failed\n");
+}
+
+}  // namespace
+}  // namespace kesto::bridge::test
