@@ -6,6 +6,7 @@
 #include "interrupt.h"
 #include "kesto_lidar_sdk.h"
 #include "shared_memory.h"
+#include "stream_observers.h"
 
 namespace kesto::bridge {
 
@@ -26,15 +27,30 @@ int RunBridge(const BridgeOptions& options) {
   // starts its threads, which orders it before every observer call.
   SetBlockView(block.data());
 
+  // The stream block keeps every packet for readers that must not miss one. Without it the
+  // bridge still serves the version-5 block; the console says so only then.
+  platform::SharedMemory stream_block;
+  PacketStreamWriter stream_writer;
+  if (!options.stream_block_name.empty()) {
+    if (stream_block.Open(options.stream_block_name, stream::kBlockSize) ==
+            platform::ShmResult::kOk &&
+        stream_writer.Attach(stream_block.data(), stream_block.size())) {
+      SetStreamWriter(&stream_writer);
+    } else {
+      ConsolePrint("Could not open the stream block, every packet goes to the version-5 block only\n");
+    }
+  }
+
   if (!KestoSdkStart(options.config_path.c_str(), "", nullptr)) {
     ConsolePrint("Kesto Init Failed\n");
     KestoSdkStop();
+    SetStreamWriter(nullptr);
     SetBlockView(nullptr);
     return -1;
   }
 
-  SetPointCloudObserver(PointCloudCallback, nullptr);
-  SetImuDataObserver(ImuDataCallback, nullptr);
+  SetPointCloudObserver(StreamingPointCloudCallback, nullptr);
+  SetImuDataObserver(StreamingImuDataCallback, nullptr);
   SetPushMessageObserver(PushMessageCallback, nullptr);
   SetInfoChangeObserver(LidarInfoChangeCallback, nullptr);
 
@@ -46,7 +62,9 @@ int RunBridge(const BridgeOptions& options) {
 
   // The stop clears the data observers, so nothing writes the block once it returns.
   KestoSdkStop();
+  SetStreamWriter(nullptr);
   SetBlockView(nullptr);
+  stream_block.Close();
   block.Close();
   ConsolePrint("Kesto Quick Start Demo End!\n");
   return 0;

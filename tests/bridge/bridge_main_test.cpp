@@ -16,6 +16,7 @@
 #include "fake_kit.h"
 #include "interrupt.h"
 #include "packet_block_layout.h"
+#include "packet_stream_layout.h"
 #include "shared_memory.h"
 
 namespace kesto::bridge::test {
@@ -27,8 +28,8 @@ using platform::ShmResult;
 const std::vector<std::string> kStartCall = {"KestoSdkStart 'config.json' '' null"};
 const std::vector<std::string> kRunCalls = {
     "KestoSdkStart 'config.json' '' null",
-    "SetPointCloudObserver PointCloudCallback",
-    "SetImuDataObserver ImuDataCallback",
+    "SetPointCloudObserver StreamingPointCloudCallback",
+    "SetImuDataObserver StreamingImuDataCallback",
     "SetPushMessageObserver PushMessageCallback",
     "SetInfoChangeObserver LidarInfoChangeCallback",
     "KestoSdkStop",
@@ -61,15 +62,18 @@ class BridgeMainTest : public ::testing::Test {
     ASSERT_TRUE(platform::InstallInterruptHandler());
     platform::ClearInterrupt();
     SharedMemory::Unlink(options_.block_name);
+    SharedMemory::Unlink(options_.stream_block_name);
     ASSERT_TRUE(console_.ok());
   }
   void TearDown() override {
     platform::ClearInterrupt();
     SharedMemory::Unlink(options_.block_name);
+    SharedMemory::Unlink(options_.stream_block_name);
     ResetFakeKit();
   }
 
-  BridgeOptions options_{kesto::test::UniqueName("kesto-bridge-main-test"), "config.json"};
+  BridgeOptions options_{kesto::test::UniqueName("kesto-bridge-main-test"), "config.json",
+                        kesto::test::UniqueName("kesto-bridge-main-stream")};
   ConsoleCapture console_;
 };
 
@@ -89,6 +93,7 @@ TEST_F(BridgeMainTest, RunsUntilTheInterruptThenStopsTheKitAndReleasesTheBlock) 
     SCOPED_TRACE(signal_number);
     ResetFakeKit();
     platform::ClearInterrupt();
+    SharedMemory::Unlink(options_.stream_block_name);  // a fresh ring, written from slot 0
     ConsoleCapture console;
     bool interrupted_at_stop = false;
     Kit().on_stop = [&] { interrupted_at_stop = platform::InterruptRaised(); };
@@ -113,6 +118,22 @@ TEST_F(BridgeMainTest, RunsUntilTheInterruptThenStopsTheKitAndReleasesTheBlock) 
                             packet.data() + block::kPacketDataOffset,
                             block::kBlockSize - block::kPointAreaOffset),
                 0);
+      }
+      // ... and the stream block gets it whole, in its first slot.
+      SharedMemory stream;
+      EXPECT_EQ(stream.Open(options_.stream_block_name, stream::kBlockSize), ShmResult::kOk);
+      if (stream.is_open()) {
+        const auto* header = reinterpret_cast<const stream::Header*>(stream.data());
+        const auto* slot = reinterpret_cast<const stream::Slot*>(stream.data() + stream::kHeaderSize);
+        EXPECT_EQ(header->next_index.load(), 1u);
+        EXPECT_EQ(stream::UnpackMeta(slot->meta.load()).length, packet.size());
+        std::vector<uint8_t> payload(stream::kPayloadWords * 8);
+        for (size_t w = 0; w < stream::kPayloadWords; ++w) {
+          const uint64_t word = slot->payload[w].load();
+          std::memcpy(payload.data() + 8 * w, &word, 8);
+        }
+        payload.resize(packet.size());
+        EXPECT_EQ(payload, packet);
       }
     }
     ASSERT_EQ(std::raise(signal_number), 0);

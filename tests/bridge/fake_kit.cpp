@@ -5,6 +5,7 @@
 
 #include "block_observers.h"
 #include "console_callbacks.h"
+#include "stream_observers.h"
 
 namespace kesto::bridge::test {
 namespace {
@@ -20,6 +21,12 @@ std::string Name(F function) {
   if (p == nullptr) return "null";
   if (p == reinterpret_cast<const void*>(&PointCloudCallback)) return "PointCloudCallback";
   if (p == reinterpret_cast<const void*>(&ImuDataCallback)) return "ImuDataCallback";
+  if (p == reinterpret_cast<const void*>(&StreamingPointCloudCallback)) {
+    return "StreamingPointCloudCallback";
+  }
+  if (p == reinterpret_cast<const void*>(&StreamingImuDataCallback)) {
+    return "StreamingImuDataCallback";
+  }
   if (p == reinterpret_cast<const void*>(&PushMessageCallback)) return "PushMessageCallback";
   if (p == reinterpret_cast<const void*>(&LidarInfoChangeCallback)) {
     return "LidarInfoChangeCallback";
