@@ -1,0 +1,55 @@
+% The reader side of stream_zero_loss.sh: calls lidarstream in a loop until every lidar's
+% KESTO_ZERO_LOSS_PACKETS point packets have arrived, checking that each call reports no loss
+% and no writer restart and that each lidar's packets come in rising timestamp order. Any failed
+% check ends Octave with an error.
+1;
+addpath(getenv('KESTO_MEX_DIR'));
+packets = str2double(getenv('KESTO_ZERO_LOSS_PACKETS'));
+lidars = 2;
+rows_per_packet = 96;  % point data type 1
+
+[~, ~, counts] = lidarstream;  % from here on, every packet counts
+fclose(fopen(getenv('KESTO_ZERO_LOSS_READY'), 'w'));
+
+handles = [];
+received = [];
+last_time = [];
+lost = 0;
+restarts = 0;
+calls = 0;
+start = tic;
+% Generous: the lidars are found within seconds and send for PACKETS / 2083 s.
+deadline = 60 + packets / 2083 * 3;
+while toc(start) < deadline
+  [points, ~, counts] = lidarstream;
+  calls = calls + 1;
+  lost = lost + counts.lost;
+  restarts = restarts + counts.restarts;
+  if lost > 0 || restarts > 0
+    error('zero_loss: %d packets lost, %d writer restarts after %d calls', lost, restarts, calls);
+  end
+  firsts = points(1:rows_per_packet:end, :);
+  for k = 1:rows(firsts)
+    h = firsts(k, 7);
+    at = find(handles == h);
+    if isempty(at)
+      handles(end + 1) = h;
+      received(end + 1) = 0;
+      last_time(end + 1) = -Inf;
+      at = numel(handles);
+    end
+    if firsts(k, 6) <= last_time(at)
+      error('zero_loss: lidar %d packet %d out of order', h, received(at) + 1);
+    end
+    last_time(at) = firsts(k, 6);
+    received(at) = received(at) + 1;
+  end
+  if numel(handles) == lidars && all(received >= packets)
+    break;
+  end
+  pause(0.02);
+end
+printf('zero_loss: %d calls, packets per lidar: %s, lost %d\n', calls, mat2str(received), lost);
+if numel(handles) ~= lidars || any(received ~= packets)
+  error('zero_loss: expected %d point packets from each of %d lidars', packets, lidars);
+end

@@ -1,0 +1,61 @@
+#!/bin/sh
+# Every packet in Octave: cloudpump and the lidar emulator (one ORBIT, one VELA) run as processes
+# in a temporary folder while an Octave loop of lidarstream calls counts what arrives. The
+# emulator sends exactly PACKETS point packets per lidar at a real lidar's rate; the loop must
+# see every one of them, in order, with no counted loss. Loopback only: CTest runs inside a
+# private network namespace (scripts/test.sh).
+# Usage: stream_zero_loss.sh CLOUDPUMP LIDAR_SIM WRITE_CONFIG OCTAVE_CLI MEX_DIR SCRIPT PACKETS
+set -eu
+pump=$1 sim=$2 write_config=$3 octave=$4 mex_dir=$5 script=$6 packets=$7
+
+work=$(mktemp -d)
+pump_pid= sim_pid= octave_pid=
+cleanup() {
+  for pid in $octave_pid $sim_pid $pump_pid; do kill -INT "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+fail() {
+  echo "FAIL: $*"
+  for log in pump.log sim.log octave.log; do
+    [ -f "$log" ] && { echo "--- $log"; tail -n 30 "$log"; }
+  done
+  exit 1
+}
+# Polls for a condition, at most $1 seconds.
+wait_for() {
+  limit=$(( $1 * 10 )); shift
+  i=0
+  until "$@"; do
+    i=$((i + 1)); [ "$i" -le "$limit" ] || return 1
+    sleep 0.1
+  done
+}
+
+"$write_config" config.json 127.0.0.1 >/dev/null
+"$pump" >pump.log 2>&1 &
+pump_pid=$!
+wait_for 20 grep -q "Init kesto lidars succ." pump.log || fail "cloudpump did not start"
+
+# The reader's first call starts at the newest packet, so it starts before the lidars exist.
+KESTO_MEX_DIR=$mex_dir KESTO_ZERO_LOSS_PACKETS=$packets KESTO_ZERO_LOSS_READY=$work/ready \
+  "$octave" --no-gui -q "$script" >octave.log 2>&1 &
+octave_pid=$!
+wait_for 60 test -f ready || fail "the Octave reader did not start"
+
+"$sim" --orbit 1 --vela 1 --count "$packets" --status-every 0 >sim.log 2>&1 &
+sim_pid=$!
+
+wait "$octave_pid" || fail "the Octave reader failed"
+octave_pid=
+cat octave.log
+
+kill -INT "$pump_pid"
+status=0
+wait "$pump_pid" || status=$?
+pump_pid=
+[ "$status" -eq 0 ] || fail "cloudpump ended with status $status"
+grep -q "Kesto Quick Start Demo End!" pump.log || fail "cloudpump did not end cleanly"
+echo "PASS"
