@@ -11,6 +11,7 @@
 #                                    (default build/run/session)
 #   KESTO_RUN_LOG=1                  capture the lidars' log files into KESTO_RUN_DIR/lidar_logs
 #   KESTO_RUN_STATUS_EVERY           seconds between the emulator's status lines (default 10)
+#   KESTO_RUN_VIEW_EVERY             seconds between block-view's lines on the blocks (default 5)
 #   KESTO_RUN_NO_BUILD=1             use what build/run holds; install and build nothing
 set -euo pipefail
 
@@ -29,11 +30,12 @@ if [ "${KESTO_RUN_NO_BUILD:-0}" != 1 ]; then
   "$root/scripts/install-deps.sh" run
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DKESTO_BUILD_TESTS=OFF -DKESTO_BUILD_BENCH=OFF -DKESTO_BUILD_MEX=OFF >/dev/null
-  cmake --build "$build" --target cloudpump lidar-sim
+  cmake --build "$build" --target cloudpump lidar-sim block-view
 fi
 pump=$build/bridge/cloudpump
 sim=$build/tools/lidar_sim/lidar-sim
-for program in "$pump" "$sim"; do
+view=$build/tools/block_view/block-view
+for program in "$pump" "$sim" "$view"; do
   [ -x "$program" ] || { echo "not built: $program" >&2; exit 1; }
 done
 
@@ -51,13 +53,16 @@ fi
 # passed on to cloudpump. The emulator is stopped however the script ends.
 session='
   set -u
-  pump=$1 sim=$2; shift 2
+  pump=$1 sim=$2 view=$3; shift 3
   if [ "${KESTO_RUN_NAMESPACE:-}" = yes ]; then
     ip link set lo up || { echo "run.sh: cannot bring up loopback in the namespace" >&2; exit 1; }
   fi
   "$sim" "$@" &
   sim_pid=$!
-  trap "kill -INT $sim_pid 2>/dev/null; wait $sim_pid 2>/dev/null" EXIT
+  # What MATLAB would read from the two blocks, as a line every few seconds.
+  "$view" --every "${KESTO_RUN_VIEW_EVERY:-5}" &
+  view_pid=$!
+  trap "kill -INT $sim_pid $view_pid 2>/dev/null; wait $sim_pid $view_pid 2>/dev/null" EXIT
   "$pump" &
   pump_pid=$!
   trap "kill -INT $pump_pid 2>/dev/null" INT TERM
@@ -84,7 +89,7 @@ fi
 cd "$run_dir"
 echo "run.sh: $orbit ORBIT and $vela VELA emulated lidar(s), cloudpump in $run_dir; Ctrl-C ends."
 if [ ${#namespace[@]} -gt 0 ]; then
-  KESTO_RUN_NAMESPACE=yes exec "${namespace[@]}" bash -c "$session" run-session "$pump" "$sim" "${sim_args[@]}"
+  KESTO_RUN_NAMESPACE=yes exec "${namespace[@]}" bash -c "$session" run-session "$pump" "$sim" "$view" "${sim_args[@]}"
 else
-  exec bash -c "$session" run-session "$pump" "$sim" "${sim_args[@]}"
+  exec bash -c "$session" run-session "$pump" "$sim" "$view" "${sim_args[@]}"
 fi
