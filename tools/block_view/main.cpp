@@ -73,30 +73,37 @@ int main(int argc, char** argv) {
   }
   kesto::platform::InstallInterruptHandler();
 
+  // The ring holds a few seconds of traffic: it is read every fifth of a second, whatever the
+  // printing interval, so this viewer itself never falls a ring behind.
   kesto::matlab::StreamReader reader;
   std::vector<kesto::matlab::StreamPacket> packets;
   reader.Read(stream.data(), packets);  // from the newest packet on
   const auto start = std::chrono::steady_clock::now();
-  auto next = start;
+  const auto interval = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(every));
+  auto next_line = start + interval;
+  std::uint64_t returned = 0;
+  std::uint64_t lost = 0;
+  std::set<std::uint32_t> lidars;
   while (!kesto::platform::InterruptRaised()) {
-    next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-        std::chrono::duration<double>(every));
-    while (!kesto::platform::InterruptRaised() && std::chrono::steady_clock::now() < next) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     packets.clear();
     const kesto::matlab::StreamCounts counts = reader.Read(stream.data(), packets);
-    std::set<std::uint32_t> lidars;
+    returned += counts.returned;
+    lost += counts.lost;
     for (const auto& packet : packets) lidars.insert(packet.meta.handle);
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_line) continue;
+    next_line += interval;
     PrintNewestPacket(block);
     std::printf("kesto-stream v1: %llu packets (%.0f/s) from %zu lidars, %llu lost\n",
-                static_cast<unsigned long long>(counts.returned),
-                static_cast<double>(counts.returned) / every,
-                lidars.size(), static_cast<unsigned long long>(counts.lost));
+                static_cast<unsigned long long>(returned), static_cast<double>(returned) / every,
+                lidars.size(), static_cast<unsigned long long>(lost));
     std::fflush(stdout);
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    if (seconds > 0 && elapsed >= seconds) break;
+    returned = 0;
+    lost = 0;
+    lidars.clear();
+    if (seconds > 0 && std::chrono::duration<double>(now - start).count() >= seconds) break;
   }
   return 0;
 }
