@@ -5,7 +5,9 @@
 // byte they are given.
 //
 // Input: records of
-//   control byte: bit 0 view-mode device manager, bits 1-3 sender, bit 4 raw port
+//   control byte: bit 0 view-mode device manager, bits 1-3 sender, bit 4 raw port,
+//                 bit 5 the bytes repeated to a whole point packet (1,380 bytes),
+//                 bit 6 repeated to the most one receive takes (8,192 bytes)
 //   port byte:    one of the kit's and the lidars' ports, or (raw) a port made of it
 //   length byte:  bytes of the record that follow (a discovery-reply frame when 0xFF)
 //
@@ -116,6 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const size_t take = std::min<size_t>(length, size - at);
       datagram.assign(data + at, data + at + take);
       at += take;
+      const size_t repeat_to = (control & 0x40) ? DeviceManager::kReceiveBufferSize
+                               : (control & 0x20) ? 1380
+                                                  : 0;
+      if (take > 0 && repeat_to > take) {
+        datagram.reserve(repeat_to);
+        for (size_t i = take; i < repeat_to; ++i) datagram.push_back(datagram[i % take]);
+      }
     }
     const uint32_t received = static_cast<uint32_t>(datagram.size());
     if (datagram.size() < static_cast<size_t>(DeviceManager::kDataReadSpan)) {

@@ -102,7 +102,11 @@ int SocketRecvFromTo(int s, void* buffer, int size, sockaddr_in* from, in_addr* 
   message.Control.buf = control;
   message.Control.len = sizeof(control);
   DWORD received = 0;
-  if (receive(static_cast<SOCKET>(s), &message, &received, nullptr, nullptr) != 0) return -1;
+  if (receive(static_cast<SOCKET>(s), &message, &received, nullptr, nullptr) != 0) {
+    // An oversized datagram fills the buffer and reports an error, as with recvfrom.
+    if (::WSAGetLastError() != WSAEMSGSIZE) return -1;
+    received = static_cast<DWORD>(size);
+  }
   for (WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message); header != nullptr;
        header = WSA_CMSG_NXTHDR(&message, header)) {
     if (header->cmsg_level == IPPROTO_IP && header->cmsg_type == IP_PKTINFO) {

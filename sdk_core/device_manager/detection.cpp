@@ -21,18 +21,25 @@ constexpr auto kDetectionPeriod = std::chrono::seconds(1);
 
 }  // namespace
 
-void DeviceManager::StartDetection() {
+bool DeviceManager::StartDetection() {
   is_stop_detection_ = false;
-  detection_thread_ = std::make_shared<std::thread>([this] {
-    // Nothing leaves the thread: an escaped exception would end the process.
-    try {
-      DetectionLoop();
-    } catch (const std::exception& error) {
-      KESTO_LOG_ERROR("Detection thread ended by an exception: {}", error.what());
-    } catch (...) {
-      KESTO_LOG_ERROR("Detection thread ended by an unknown exception.");
-    }
-  });
+  try {
+    detection_thread_ = std::make_shared<std::thread>([this] {
+      // Nothing leaves the thread: an escaped exception would end the process.
+      try {
+        DetectionLoop();
+      } catch (const std::exception& error) {
+        KESTO_LOG_ERROR("Detection thread ended by an exception: {}", error.what());
+      } catch (...) {
+        KESTO_LOG_ERROR("Detection thread ended by an unknown exception.");
+      }
+    });
+  } catch (const std::exception& error) {
+    is_stop_detection_ = true;
+    KESTO_LOG_ERROR("Start detection thread failed: {}", error.what());
+    return false;
+  }
+  return true;
 }
 
 void DeviceManager::StopDetection() {

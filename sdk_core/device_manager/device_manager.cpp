@@ -30,13 +30,29 @@ DeviceManager::DeviceManager(DataHandler& data, GeneralCommandHandler& general,
                              LoggerManager& logger)
     : data_(data), general_(general), logger_(logger) {}
 
-// Stop leaves no callback running; the IO threads are joined as the members go.
-DeviceManager::~DeviceManager() { Stop(); }
+// At process exit the kit may never have been stopped. The log capture is stopped first, as the
+// kit's stop does, because its stop commands leave through this object; then Stop leaves no
+// callback running, the command machinery forgets this object, and the IO threads are joined as
+// the members go.
+DeviceManager::~DeviceManager() {
+  logger_.Uninit();
+  Stop();
+  general_.Destroy();
+}
+
+bool DeviceManager::HoldsChannels() const {
+  std::lock_guard<std::mutex> lock(channels_mutex_);
+  return !socket_table_.empty() || !sockets_.empty() || detection_socket_.load() > 0 ||
+         detection_thread_ != nullptr;
+}
 
 bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
                          std::shared_ptr<LidarCfgList> custom_lidars_cfg,
                          std::shared_ptr<KestoLidarLoggerCfg> lidar_logger_cfg_ptr,
                          std::shared_ptr<KestoLidarSdkFrameworkCfg> sdk_framework_cfg) {
+  // A failed Init leaves what it made in place and the kit's stop does not undo it (the kit
+  // never started): a new Init clears it first, so no socket stays served by a replaced loop.
+  if (HoldsChannels()) Stop();
   view_mode_ = false;
   if (!lidars_cfg) lidars_cfg = std::make_shared<LidarCfgList>();
   if (!custom_lidars_cfg) custom_lidars_cfg = std::make_shared<LidarCfgList>();
@@ -84,12 +100,13 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
     KESTO_LOG_ERROR("Create channel failed.");
     return false;
   }
-  StartDetection();
+  if (!StartDetection()) return false;
   KESTO_LOG_INFO("Init kesto lidars succ.");
   return true;
 }
 
 bool DeviceManager::Init(const std::string& host_ip, const KestoLidarLoggerCfgInfo* log_cfg_info) {
+  if (HoldsChannels()) Stop();
   view_mode_ = true;
   {
     std::lock_guard<std::mutex> lock(channels_mutex_);
@@ -129,8 +146,7 @@ bool DeviceManager::Init(const std::string& host_ip, const KestoLidarLoggerCfgIn
     KESTO_LOG_ERROR("Create detection channel failed.");
     return false;
   }
-  StartDetection();
-  return true;
+  return StartDetection();
 }
 
 void DeviceManager::BuildCfgTables() {

@@ -154,7 +154,10 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   enum class NewLidar { kIgnored, kParseFailed, kAdded, kDataChannelFailed, kCommandChannelFailed };
   // The first discovery reply of a lidar that is not in the per-lidar table.
   NewLidar AddDetectedLidar(uint32_t handle, const uint8_t* buf, uint32_t size);
-  void StartDetection();
+  // False (one log line) when the system refuses the thread.
+  bool StartDetection();
+  // Whether a socket or the detection thread is left from an earlier Init.
+  bool HoldsChannels() const;
   void StopDetection();
   bool CreateIOThreadOf(std::shared_ptr<IOThread>& thread);
   bool FindRoute(uint32_t handle, Route& route);

@@ -74,7 +74,9 @@ TEST_F(DeviceManagerTest, ChannelsOfConfiguredLidars) {
     EXPECT_EQ(manager_.SocketCount(), c.sockets);
     int command = -1;
     ASSERT_TRUE(manager_.GetCmdChannel(TextToHandle(c.custom[0].lidar_ip), command));
-    if (c.custom[0].host_net_info.cmd_data_port == 56000) EXPECT_EQ(command, detection);
+    if (c.custom[0].host_net_info.cmd_data_port == 56000) {
+      EXPECT_EQ(command, detection);
+    }
     if (c.custom[0].host_net_info.host_ip == "local") {
       sockaddr_in bound{};
       ASSERT_TRUE(platform::SocketLocalAddress(command, &bound));

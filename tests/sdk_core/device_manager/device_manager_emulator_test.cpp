@@ -24,9 +24,11 @@ TEST_F(DeviceManagerTest, DiscoveryRequestsAreBroadcastOncePerSecond) {
   ASSERT_TRUE(InitBothModels());
   SdkProtocol codec;
   std::vector<uint32_t> seqs;
+  std::vector<std::chrono::steady_clock::time_point> times;
   while (seqs.size() < 2) {
     PeerSocket::Datagram got;
     ASSERT_TRUE(listener.Receive(got));
+    times.push_back(std::chrono::steady_clock::now());
     ASSERT_EQ(got.bytes.size(), 24u);
     EXPECT_EQ(got.from_handle, TextToHandle(kHost));
     EXPECT_EQ(got.from_port, 56000);
@@ -38,6 +40,8 @@ TEST_F(DeviceManagerTest, DiscoveryRequestsAreBroadcastOncePerSecond) {
     seqs.push_back(command.seq);
   }
   EXPECT_NE(seqs[0], seqs[1]);
+  // A period, not a burst: a lower bound only, which no slowness of the machine can break.
+  EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(500));
   EXPECT_EQ(static_cast<uint16_t>(seqs[1] - seqs[0]) < 0x8000, true);  // rising, modulo wrap
 }
 
@@ -97,28 +101,45 @@ TEST_F(EmulatorTest, ConfiguredLidarsOfBothModelsStreamToTheHost) {
   for (const auto& seen : points_.All()) {
     EXPECT_EQ(seen.handle, TextToHandle(seen.dev_type == kOrbit ? "127.0.0.2" : "127.0.0.3"));
   }
+
+  // After Stop and a new Init every lidar is new again: found, added and configured once more.
+  manager_.Stop();
+  general_.ResetForTests();
+  general_.SetInfoChangeObserver(&OnInfoChange, this);
+  ASSERT_TRUE(InitBothModels());
+  ASSERT_TRUE(WaitFor([&] { return IdentityCount() == 4; }, std::chrono::seconds(20)));
+  EXPECT_EQ(custom_cfg_->size(), 2u);
 }
 
 // View mode: the lidar already streams to this host (another host configured it); its internal
-// information names the ports, and the device manager opens them.
+// information names the ports, and the device manager opens them. An ORBIT lidar's data comes
+// from its fixed ports whatever the reply says.
 TEST_F(EmulatorTest, AViewLidarIsFoundFromItsInternalInformation) {
   if (!LoopbackSendersAreDistinct()) GTEST_SKIP() << kSameSenderNote;
-  sim::SimOptions options;
-  options.lidars = {{sim::Model::kVela, "127.0.0.3", "VELA-V"}};
-  options.point_rate = 200;
-  options.imu_rate = 50;
-  options.stream_seconds = 60;
-  options.preset = {kHost, 53003, 53004, 1};
-  sim::Simulator emulator(options);
-  ASSERT_TRUE(emulator.Start());
-  ASSERT_TRUE(manager_.Init(kHost, nullptr));
+  for (const sim::Model model : {sim::Model::kVela, sim::Model::kOrbit}) {
+    SCOPED_TRACE(sim::ModelName(model));
+    sim::SimOptions options;
+    options.lidars = {{model, "127.0.0.3", "VIEW-1"}};
+    options.point_rate = 200;
+    options.imu_rate = 50;
+    options.stream_seconds = 60;
+    options.preset = {kHost, 53003, 53004, 1};
+    sim::Simulator emulator(options);
+    ASSERT_TRUE(emulator.Start());
+    const size_t points_before = points_.Count();
+    const size_t imu_before = imu_.Count();
+    ASSERT_TRUE(manager_.Init(kHost, nullptr));
 
-  ASSERT_TRUE(WaitFor([&] { return manager_.IsViewLidar(TextToHandle("127.0.0.3")); },
-                      std::chrono::seconds(20)));
-  EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53003)), 0);
-  EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53004)), 0);
-  ASSERT_TRUE(WaitFor([&] { return points_.Count() > 0 && imu_.Count() > 0; }));
-  EXPECT_EQ(points_.All().front().dev_type, kVela);
+    ASSERT_TRUE(WaitFor([&] { return manager_.IsViewLidar(TextToHandle("127.0.0.3")); },
+                        std::chrono::seconds(20)));
+    EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53003)), 0);
+    EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53004)), 0);
+    ASSERT_TRUE(WaitFor(
+        [&] { return points_.Count() > points_before && imu_.Count() > imu_before; }));
+    EXPECT_EQ(points_.All().back().dev_type, sim::DeviceType(model));
+    manager_.Stop();
+    general_.ResetForTests();
+  }
 }
 
 // The host-address start copies the caller's log record with its path bounded to the field.

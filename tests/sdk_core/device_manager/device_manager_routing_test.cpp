@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 
 #include "device_manager_fixture.h"
 #include "handle_text.h"
@@ -49,8 +50,8 @@ TEST_F(RoutingTest, FirstReplyOfAConfiguredModelAddsTheLidarWithItsChannels) {
   ASSERT_EQ(custom_cfg_->size(), 1u);
   EXPECT_EQ(custom_cfg_->front().lidar_ip, kLidarIp);
   EXPECT_EQ(custom_cfg_->front().dev_type, kVela);
-  for (uint16_t port : {52001, 52002, 52003, 52004, 44332}) {
-    EXPECT_GE(manager_.SocketOfChannel(Key(kHost, port)), 0) << port;
+  for (const int port : {52001, 52002, 52003, 52004, 44332}) {
+    EXPECT_GE(manager_.SocketOfChannel(Key(kHost, static_cast<uint16_t>(port))), 0) << port;
   }
   EXPECT_EQ(manager_.SocketOfChannel(Key(kHost, 51001)), -1);  // the ORBIT model's ports
 }
@@ -179,6 +180,27 @@ TEST_F(RoutingTest, AChangingDeviceTypeIsAnErrorOncePerReplyAndTheFirstTypeStays
   EXPECT_EQ(log_.Count("dev_type is error"), 2u);
 }
 
+// A view lidar's internal-info reply is walked entry by entry to its stated count, past 255.
+TEST_F(RoutingTest, AViewLidarsReplyIsWalkedToItsStatedCount) {
+  ASSERT_TRUE(manager_.Init(kHost, nullptr));
+  DetectionData data;
+  data.dev_type = kOrbit;
+  data.cmd_port = 56100;
+  manager_.HandleDetectionData(LidarHandle(), data, false, false);  // pending, not queried
+
+  std::vector<::kesto::test::Entry> entries(300, {0x0100, {}});
+  entries.push_back({0x0006, {127, 0, 0, 1, 0x13, 0xCF, 0x39, 0x30}});  // host port 53011
+  entries.push_back({0x0007, {127, 0, 0, 1, 0x14, 0xCF, 0x3A, 0x30}});  // host port 53012
+  const Bytes answer = InternalInfoAnswer(0, entries);
+  Bytes record(answer.size() + 8, 0);
+  std::copy(answer.begin(), answer.end(), record.begin());
+  manager_.AddViewLidar(LidarHandle(),
+                        reinterpret_cast<const KestoLidarDiagInternalInfoResponse*>(record.data()));
+  EXPECT_TRUE(manager_.IsViewLidar(LidarHandle()));
+  EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53011)), 0);
+  EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53012)), 0);
+}
+
 // Through real sockets: each datagram is read into the IO thread's one buffer. A short packet
 // after a long one shows zeros, not the long one's bytes; an oversized one is cut, not lost.
 TEST_F(RoutingTest, TheReceiveBufferHoldsOnlyTheDatagramThatArrived) {
@@ -188,23 +210,29 @@ TEST_F(RoutingTest, TheReceiveBufferHoldsOnlyTheDatagramThatArrived) {
   ASSERT_TRUE(InitWith({ModelCfg(kVela)}, {lidar}));
   PeerSocket point_side(kLidarIp, 57000);
   ASSERT_TRUE(point_side.ok());
-  const auto deliver = [&](const Bytes& packet, size_t count) {
-    return WaitFor([&] {
-      if (points_.Count() >= count) return true;
+  // Each packet is told apart by its first byte, so a resent copy cannot be taken for another.
+  const auto deliver = [&](const Bytes& packet) -> std::optional<Bytes> {
+    const auto find = [&]() -> std::optional<Bytes> {
+      for (const auto& seen : points_.All()) {
+        if (seen.span[0] == packet[0]) return seen.span;
+      }
+      return std::nullopt;
+    };
+    for (int attempt = 0; attempt < 10; ++attempt) {
       point_side.SendTo(packet, kHost, 52003);
-      return WaitFor([&] { return points_.Count() >= count; }, std::chrono::milliseconds(200));
-    });
+      if (WaitFor([&] { return find().has_value(); }, std::chrono::seconds(1))) return find();
+    }
+    return std::nullopt;
   };
-  ASSERT_TRUE(deliver(PointPacket(0xAB), 1));
-  ASSERT_TRUE(deliver(PointPacket(0x11, 40), 2));
-  ASSERT_TRUE(deliver(PointPacket(0x22, 9000), 3));
+  ASSERT_TRUE(deliver(PointPacket(0xAB)));
+  const std::optional<Bytes> short_one = deliver(PointPacket(0x11, 40));
+  const std::optional<Bytes> oversized = deliver(PointPacket(0x22, 9000));
+  ASSERT_TRUE(short_one && oversized);
 
-  const auto seen = points_.All();
-  const Bytes& short_one = seen[seen.size() - 2].span;
-  EXPECT_EQ(Bytes(short_one.begin(), short_one.begin() + 40), PointPacket(0x11, 40));
-  EXPECT_EQ(Bytes(short_one.begin() + 40, short_one.end()),
+  EXPECT_EQ(Bytes(short_one->begin(), short_one->begin() + 40), PointPacket(0x11, 40));
+  EXPECT_EQ(Bytes(short_one->begin() + 40, short_one->end()),
             Bytes(DeviceManager::kDataReadSpan - 40, 0));
-  EXPECT_EQ(seen.back().span, PointPacket(0x22, DeviceManager::kDataReadSpan));
+  EXPECT_EQ(*oversized, PointPacket(0x22, DeviceManager::kDataReadSpan));
 }
 
 // Stop returns only once no observer call is under way, and none starts after it.
