@@ -13,10 +13,14 @@ inline constexpr int kIoWritable = 2;
 
 // One socket registration of an IO loop. Copied by value into the multiplexer; every handler
 // runs on the loop thread and may be empty (an empty one is skipped).
+//
+// on_ready gets the socket and the readiness mask. The dispatch runs a copy of it for every
+// readiness (see MultipleIOBase::CallCopy), so on the receive path a handler is best kept to two
+// pointers of captured state: std::function then holds it inline and the copy allocates nothing.
 struct IoDescriptor {
   int fd = -1;
   int events = 0;
-  std::function<void(int)> on_ready;
+  std::function<void(int fd, int mask)> on_ready;
   std::function<void(TimePoint)> on_tick;
   std::function<void()> on_wake;
 };

@@ -76,8 +76,9 @@ void IOLoop::AddDelegateInLoop(int fd, IOLoopDelegate* delegate, void* client_da
   IoDescriptor descriptor;
   descriptor.fd = fd;
   descriptor.events = kIoReadable;
-  descriptor.on_ready = [fd, delegate, client_data](int mask) {
-    if ((mask & kIoReadable) && delegate) delegate->OnData(fd, client_data);
+  // Two pointers, so the copy made for each readiness does not allocate.
+  descriptor.on_ready = [delegate, client_data](int ready_fd, int mask) {
+    if ((mask & kIoReadable) && delegate) delegate->OnData(ready_fd, client_data);
   };
   if (enable_tick_) {
     descriptor.on_tick = [delegate](TimePoint now) {

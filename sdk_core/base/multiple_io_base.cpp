@@ -35,7 +35,7 @@ bool MultipleIOBase::InstallWakeUpPipe() {
   IoDescriptor descriptor;
   descriptor.fd = read_end;
   descriptor.events = kIoReadable;
-  descriptor.on_ready = [this](int mask) { OnWakeUpReadable(mask); };
+  descriptor.on_ready = [this](int, int mask) { OnWakeUpReadable(mask); };
   return AddFd(std::move(descriptor));
 }
 

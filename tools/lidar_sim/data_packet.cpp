@@ -22,6 +22,9 @@ constexpr double kSphereRadius = 0.5;
 constexpr double kSphereOrbit = 2.5;
 constexpr double kSphereHeight = -0.7;
 constexpr double kSpherePeriod = 12.0;
+static_assert(RoomScene::kScanPeriodPackets * 96 % (kChannels * kStepsPerTurn) == 0 &&
+                  (RoomScene::kScanPeriodPackets / 5) * 96 % (kChannels * kStepsPerTurn) != 0,
+              "the scan period is whole turns of whole packets");
 
 void StoreF32(uint8_t* p, float value) {
   uint32_t u;

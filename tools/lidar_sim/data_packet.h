@@ -32,6 +32,10 @@ void WriteDataHeader(uint8_t* packet, uint16_t length, uint16_t records, uint8_t
 // walls, floor, ceiling and the sphere. Stateless; safe from any thread.
 class RoomScene {
  public:
+  // Packets after which the scan positions repeat: 20,000 points a turn, 96 a packet. Packets n
+  // and n + kScanPeriodPackets hold the same records at the same time.
+  static constexpr uint64_t kScanPeriodPackets = 625;
+
   // Writes 96 records of `type` for packet number `index` (the point at scan position
   // index * 96 onward) with the sphere where it is at `seconds`.
   static void FillPoints(uint8_t type, uint64_t index, double seconds, uint8_t* records);

@@ -1,10 +1,12 @@
 #include "lidar_sim.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -38,6 +40,12 @@ uint64_t SteadyNs() {
                                    .count());
 }
 
+uint64_t WallClockNs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count());
+}
+
 sockaddr_in ToSockaddr(const Endpoint& e) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -61,6 +69,7 @@ struct Stream {
   uint64_t start_ns = 0;
   double period_ns = 0;
   uint64_t sent = 0;
+  uint64_t last_stamp = 0;  // the latest wall-clock timestamp sent (synced_clock)
   uint64_t DueNs(uint64_t n) const {
     return start_ns + static_cast<uint64_t>(std::llround(static_cast<double>(n) * period_ns));
   }
@@ -134,6 +143,10 @@ class Simulator::Impl {
   void ServeStreams(Runtime& runtime, uint64_t now, uint64_t* next_due);
   void SendPoint(Runtime& runtime);
   void SendImu(Runtime& runtime);
+  // The timestamp of the stream's next packet, taken just before it is sent.
+  uint64_t StampOf(Stream& stream) const;
+  // Records of point packet `index` of `type` from the scan computed once (frozen_scene).
+  const uint8_t* FrozenRecords(uint8_t type, uint64_t index);
   bool StreamBounded(const Stream& stream, uint64_t now) const;
 
   const SimOptions options_;
@@ -143,6 +156,8 @@ class Simulator::Impl {
   double point_period_ns_ = 0;
   double imu_period_ns_ = 0;
   std::vector<uint8_t> packet_;
+  // One scan period of records per point data type (1-3), made on first use; loop thread.
+  std::array<std::vector<uint8_t>, 3> frozen_;
 
   // Guards the recorded state of every EmulatedLidar (written by the loop thread, read by
   // Snapshot) and log_requests_.
@@ -534,16 +549,38 @@ void Simulator::Impl::ServeStreams(Runtime& runtime, uint64_t now, uint64_t* nex
   }
 }
 
+uint64_t Simulator::Impl::StampOf(Stream& stream) const {
+  if (!options_.synced_clock) return stream.DueNs(stream.sent);
+  stream.last_stamp = std::max(WallClockNs(), stream.last_stamp + 1);
+  return stream.last_stamp;
+}
+
+const uint8_t* Simulator::Impl::FrozenRecords(uint8_t type, uint64_t index) {
+  std::vector<uint8_t>& scan = frozen_[type - 1];
+  const size_t packet_bytes = PointPacketSize(type) - kDataHeaderLength;
+  if (scan.empty()) {
+    scan.resize(RoomScene::kScanPeriodPackets * packet_bytes);
+    for (uint64_t p = 0; p < RoomScene::kScanPeriodPackets; ++p) {
+      RoomScene::FillPoints(type, p, 0.0, scan.data() + p * packet_bytes);
+    }
+  }
+  return scan.data() + (index % RoomScene::kScanPeriodPackets) * packet_bytes;
+}
+
 void Simulator::Impl::SendPoint(Runtime& runtime) {
   EmulatedLidar& lidar = *runtime.lidar;
   Stream& stream = runtime.point;
   const uint8_t type = lidar.point_type();
   const size_t size = PointPacketSize(type);
-  const uint64_t timestamp = stream.DueNs(stream.sent);
+  uint8_t* records = packet_.data() + kDataHeaderLength;
+  if (options_.frozen_scene) {
+    std::memcpy(records, FrozenRecords(type, stream.sent), size - kDataHeaderLength);
+  } else {
+    RoomScene::FillPoints(type, stream.sent, static_cast<double>(stream.DueNs(stream.sent)) / 1e9,
+                          records);
+  }
   WriteDataHeader(packet_.data(), static_cast<uint16_t>(size), kPointsPerPacket, type,
-                  static_cast<uint32_t>(stream.sent), timestamp);
-  RoomScene::FillPoints(type, stream.sent, static_cast<double>(timestamp) / 1e9,
-                        packet_.data() + kDataHeaderLength);
+                  static_cast<uint32_t>(stream.sent), StampOf(stream));
   Send(runtime, Port::kPoint, lidar.point_host(), packet_.data(), size, true);
   ++stream.sent;
   lidar.counters().point_packets.fetch_add(1, std::memory_order_relaxed);
@@ -552,10 +589,10 @@ void Simulator::Impl::SendPoint(Runtime& runtime) {
 void Simulator::Impl::SendImu(Runtime& runtime) {
   EmulatedLidar& lidar = *runtime.lidar;
   Stream& stream = runtime.imu;
-  const uint64_t timestamp = stream.DueNs(stream.sent);
+  RoomScene::FillImu(static_cast<double>(stream.DueNs(stream.sent)) / 1e9,
+                     packet_.data() + kDataHeaderLength);
   WriteDataHeader(packet_.data(), static_cast<uint16_t>(kImuPacketSize), 1, 0,
-                  static_cast<uint32_t>(stream.sent), timestamp);
-  RoomScene::FillImu(static_cast<double>(timestamp) / 1e9, packet_.data() + kDataHeaderLength);
+                  static_cast<uint32_t>(stream.sent), StampOf(stream));
   Send(runtime, Port::kImu, lidar.imu_host(), packet_.data(), kImuPacketSize, true);
   ++stream.sent;
   lidar.counters().imu_packets.fetch_add(1, std::memory_order_relaxed);

@@ -24,9 +24,10 @@
 //    them); acknowledges log-capture control (0x0301);
 //  - in work mode 1 streams point packets (96 records of the recorded type: 1380, 804 or 996
 //    bytes) and, with IMU on, 60-byte IMU packets to the recorded host ports, from its model's
-//    point and IMU ports. Timestamps (bytes 28-35) are the ideal send times in nanoseconds and
-//    rise strictly; bytes 12-15 hold a running u32 counter per stream, starting at 0, so a
-//    receiver counts loss. The points scan a room with a sphere that circles in it;
+//    point and IMU ports. Timestamps (bytes 28-35) are the ideal send times in nanoseconds on
+//    the steady clock (or the wall clock of the send, `synced_clock`) and rise strictly; bytes
+//    12-15 hold a running u32 counter per stream, starting at 0, so a receiver counts loss. The
+//    points scan a room with a sphere that circles in it;
 //  - once configured, sends a state push (0x0102) every second from its push port to the state
 //    host (key 0x0005), or failing that to the address that configured it;
 //  - on request (PushLogFile) sends a log file as log file pushes (0x0300: start, data, end)
@@ -109,6 +110,15 @@ struct SimOptions {
   uint16_t log_host_port = 0;
   // Applied to every lidar at Start (see StreamPreset).
   StreamPreset preset;
+  // Timestamps are the wall clock just before each data packet's send, in nanoseconds since
+  // 1970, as a lidar synchronised to the host's clock stamps them, instead of the ideal send
+  // times on the steady clock: a receiver subtracts them from its own receive time to measure
+  // latency. They still rise strictly.
+  bool synced_clock = false;
+  // The scan's records are computed once, with the sphere at rest, and every point packet
+  // copies its records from them: a sender that spends its time sending, for rates beyond what
+  // computing the scene leaves room for on one core.
+  bool frozen_scene = false;
 };
 
 inline constexpr double kLineRatePacketsPerSecond = 86000;

@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-IoDescriptor Readable(int fd, std::function<void(int)> on_ready = [](int) {}) {
+IoDescriptor Readable(int fd, std::function<void(int, int)> on_ready = [](int, int) {}) {
   IoDescriptor descriptor;
   descriptor.fd = fd;
   descriptor.events = kIoReadable;
@@ -72,8 +72,8 @@ TEST_F(MultiplexerTest, FiftiethDescriptorIsRefusedAndTheTableUnchanged) {
 
   // Replacing a registration does not grow the table, so a full table still takes it.
   int served_by = 0;
-  EXPECT_TRUE(mux_.AddFd(Readable(fds[0], [&](int) { served_by = 2; })));
-  mux_.descriptors().at(fds[0]).on_ready(kIoReadable);
+  EXPECT_TRUE(mux_.AddFd(Readable(fds[0], [&](int, int) { served_by = 2; })));
+  mux_.descriptors().at(fds[0]).on_ready(fds[0], kIoReadable);
   EXPECT_EQ(served_by, 2);
   EXPECT_EQ(mux_.descriptors().size(), 49u);
 }
@@ -81,13 +81,13 @@ TEST_F(MultiplexerTest, FiftiethDescriptorIsRefusedAndTheTableUnchanged) {
 TEST_F(MultiplexerTest, ReplacingADescriptorOverwritesItsHandlersAndKeepsOneSetEntry) {
   const int fd = FakeFds(1)[0];
   std::vector<int> calls;
-  ASSERT_TRUE(mux_.AddFd(Readable(fd, [&](int) { calls.push_back(1); })));
-  IoDescriptor second = Readable(fd, [&](int) { calls.push_back(2); });
+  ASSERT_TRUE(mux_.AddFd(Readable(fd, [&](int, int) { calls.push_back(1); })));
+  IoDescriptor second = Readable(fd, [&](int, int) { calls.push_back(2); });
   second.on_tick = [](TimePoint) {};
   ASSERT_TRUE(mux_.AddFd(second));
 
   const IoDescriptor& held = mux_.descriptors().at(fd);
-  held.on_ready(kIoReadable);
+  held.on_ready(fd, kIoReadable);
   EXPECT_EQ(calls, std::vector<int>{2});
   EXPECT_TRUE(static_cast<bool>(held.on_tick));
   EXPECT_EQ(std::count(mux_.read_set().begin(), mux_.read_set().end(), fd), 1);
@@ -229,13 +229,13 @@ TEST_F(MultiplexerTest, ReadySocketsAreServedInAscendingOrderWithTheirMask) {
   test::UdpPair a, b;
   ASSERT_TRUE(a.ok() && b.ok());
   std::vector<int> served;
-  ASSERT_TRUE(mux_.AddFd(Readable(b.receiver, [&](int mask) {
+  ASSERT_TRUE(mux_.AddFd(Readable(b.receiver, [&](int ready, int mask) {
     EXPECT_EQ(mask, kIoReadable);
-    served.push_back(b.receiver);
+    served.push_back(ready);
   })));
-  ASSERT_TRUE(mux_.AddFd(Readable(a.receiver, [&](int mask) {
+  ASSERT_TRUE(mux_.AddFd(Readable(a.receiver, [&](int ready, int mask) {
     EXPECT_EQ(mask, kIoReadable);
-    served.push_back(a.receiver);
+    served.push_back(ready);
   })));
   // The handlers leave the datagrams unread, so both stay readable once they have arrived;
   // sending again covers a datagram loopback dropped.
@@ -254,7 +254,7 @@ TEST_F(MultiplexerTest, ReadySocketsAreServedInAscendingOrderWithTheirMask) {
 struct CopyCounted {
   explicit CopyCounted(int* counter) : copies(counter) {}
   CopyCounted(const CopyCounted& other) : copies(other.copies) { ++*copies; }
-  void operator()(int) const {}
+  void operator()(int, int) const {}
   int* copies;
 };
 
@@ -263,7 +263,7 @@ TEST_F(MultiplexerTest, DescriptorsThatAreNotReadyAreNotCopiedByTheDispatch) {
   ASSERT_TRUE(busy.ok() && idle.ok());
   int busy_calls = 0;
   int idle_copies = 0;
-  ASSERT_TRUE(mux_.AddFd(Readable(busy.receiver, [&](int) { ++busy_calls; })));
+  ASSERT_TRUE(mux_.AddFd(Readable(busy.receiver, [&](int, int) { ++busy_calls; })));
   ASSERT_TRUE(mux_.AddFd(Readable(idle.receiver, CopyCounted(&idle_copies))));
   idle_copies = 0;  // the copies registration made
   // Every datagram passes through this walk: copying each registration's handlers for it
@@ -283,12 +283,12 @@ TEST_F(MultiplexerTest, ADescriptorRemovedByAnEarlierHandlerIsNotCalled) {
   const int second = std::max(a.receiver, b.receiver);
   int second_calls = 0;
   int first_calls = 0;
-  ASSERT_TRUE(mux_.AddFd(Readable(first, [&](int) {
+  ASSERT_TRUE(mux_.AddFd(Readable(first, [&](int, int) {
     ++first_calls;
     mux_.RemoveFd(Readable(second));
     mux_.RemoveFd(Readable(first));
   })));
-  ASSERT_TRUE(mux_.AddFd(Readable(second, [&](int) { ++second_calls; })));
+  ASSERT_TRUE(mux_.AddFd(Readable(second, [&](int, int) { ++second_calls; })));
   ASSERT_TRUE(test::WaitFor([&] {
     a.Send();
     b.Send();

@@ -2,9 +2,11 @@
 // firmware type, point data types, log file pushes, and the loopback-only rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
+#include "data_packet.h"
 #include "lidar_sim.h"
 #include "little_endian.h"
 #include "session_fixture.h"
@@ -138,6 +140,41 @@ TEST_F(ModesTest, PointPacketsHaveTheSizeOfTheirType) {
     ASSERT_TRUE(points.ReceiveMatching(d, [type = type](const Datagram& in) { return in.bytes[10] == type; }));
     EXPECT_EQ(d.bytes.size(), size);
     EXPECT_EQ(LoadU16(&d.bytes[6]), 96);
+  }
+}
+
+// Latency benchmarks: every stamp lies between the wall clock before the start and after the
+// arrival and rises strictly; the frozen scene sends the records of the scan at rest.
+TEST_F(ModesTest, SyncedClockAndFrozenSceneStampTheSendAndRepeatTheScan) {
+  options_.lidars.resize(1);
+  options_.imu_on_at_start = false;
+  options_.preset = StreamPreset{"127.0.0.1", PointPort(0), 0, 1};
+  options_.point_rate = 2000;
+  options_.packet_limit = 700;  // beyond one scan period
+  options_.synced_clock = true;
+  options_.frozen_scene = true;
+  HostSocket points(PointPort(0));
+  const auto wall_ns = [] {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::system_clock::now().time_since_epoch())
+                                     .count());
+  };
+  const uint64_t before = wall_ns();
+  StartSim();
+  uint64_t previous = 0;
+  uint8_t expected[96 * 14];
+  for (uint32_t n = 0; n < 700; ++n) {
+    Datagram d;
+    ASSERT_TRUE(points.Receive(d)) << n;
+    ASSERT_EQ(d.bytes.size(), 1380u);
+    ASSERT_EQ(LoadU32(&d.bytes[12]), n);
+    const uint64_t stamp = LoadU64(&d.bytes[28]);
+    ASSERT_GE(stamp, before);
+    ASSERT_LE(stamp, wall_ns());
+    ASSERT_GT(stamp, previous);
+    previous = stamp;
+    RoomScene::FillPoints(1, n, 0.0, expected);
+    ASSERT_TRUE(std::equal(expected, expected + sizeof expected, d.bytes.begin() + 36)) << n;
   }
 }
 

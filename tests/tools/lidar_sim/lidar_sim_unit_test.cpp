@@ -1,6 +1,7 @@
 // The emulator's pieces without sockets: damaged frames, the scene, the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 
@@ -43,6 +44,18 @@ TEST(RoomSceneTest, OneTurnStaysInsideTheRoomAndShowsTheSphere) {
     }
   }
   EXPECT_GT(sphere, 20);
+}
+
+TEST(RoomSceneTest, TheScanRepeatsAfterItsPeriod) {
+  for (uint8_t type = 1; type <= 3; ++type) {
+    for (uint64_t packet : {0u, 1u, 208u, 624u}) {
+      uint8_t first[96 * 14], again[96 * 14];
+      RoomScene::FillPoints(type, packet, 3.5, first);
+      RoomScene::FillPoints(type, packet + RoomScene::kScanPeriodPackets, 3.5, again);
+      const size_t bytes = PointPacketSize(type) - kDataHeaderLength;
+      EXPECT_TRUE(std::equal(first, first + bytes, again)) << int{type} << " " << packet;
+    }
+  }
 }
 
 TEST(CommandLineTest, ModelCountsAddressesAndModes) {
