@@ -173,26 +173,28 @@ void EmulatedLidar::OnDatagram(Port at, const Endpoint& from, const uint8_t* byt
   if (!options_.allow_non_loopback && !IsLoopback(from.address)) return;
   const std::string payload_hex =
       recorder_ != nullptr ? Recorder::Hex(command.data, command.data_len) : std::string();
+  if (command.cmd_type != lidar::kCommandTypeCommand) return;
   // The host's reply to a log file push is a command of its own, sent to the log port.
-  if (at == Port::kLog) {
-    if (command.cmd_id == lidar::kCmdIdLogFilePush && command.cmd_type == lidar::kCommandTypeCommand) {
-      counters_.log_replies.fetch_add(1, std::memory_order_relaxed);
-      Record("log-reply " + payload_hex);
-    }
+  if (at == Port::kLog && command.cmd_id == lidar::kCmdIdLogFilePush) {
+    counters_.log_replies.fetch_add(1, std::memory_order_relaxed);
+    Record("log-reply " + payload_hex);
     return;
   }
-  if (command.cmd_type != lidar::kCommandTypeCommand) return;
+  // Discovery is answered on any port that gets it, log capture control on the log port (where
+  // the host sends it) and the command port, everything else on the command port only.
+  const bool discovery = command.cmd_id == lidar::kCmdIdDiscovery;
+  const bool log_control = command.cmd_id == lidar::kCmdIdLogCaptureControl;
+  if (!discovery && !(at == Port::kCommand || (at == Port::kLog && log_control))) return;
   char id[8];
   std::snprintf(id, sizeof id, "0x%04x", command.cmd_id);
   // Discovery requests come every second from every host; they are not recorded.
-  const bool recorded = command.cmd_id != lidar::kCmdIdDiscovery;
   if (options_.silent_commands.count(command.cmd_id) != 0 ||
       SilentAtStart(command.cmd_id, command.data, command.data_len)) {
     counters_.silenced.fetch_add(1, std::memory_order_relaxed);
-    if (recorded) Record(std::string("command ") + id + " silent " + payload_hex);
+    if (!discovery) Record(std::string("command ") + id + " silent " + payload_hex);
     return;
   }
-  if (recorded) Record(std::string("command ") + id + " answered " + payload_hex);
+  if (!discovery) Record(std::string("command ") + id + " answered " + payload_hex);
   switch (command.cmd_id) {
     case lidar::kCmdIdDiscovery: {
       Bytes reply(24, 0);
@@ -206,16 +208,13 @@ void EmulatedLidar::OnDatagram(Port at, const Endpoint& from, const uint8_t* byt
       break;
     }
     case lidar::kCmdIdSetParameters:
-      if (at != Port::kCommand) return;
       OnSetParameters(from, command.seq, command.data, command.data_len, out);
       break;
     case lidar::kCmdIdQueryParameters:
-      if (at != Port::kCommand) return;
       OnQuery(from, command.seq, command.data, command.data_len, out);
       break;
     case lidar::kCmdIdLogCaptureControl:
-      if (at != Port::kCommand) return;
-      Reply(Port::kCommand, from, command.cmd_id, command.seq, U8(0), out);
+      Reply(at, from, command.cmd_id, command.seq, U8(0), out);
       break;
     default:
       // Commands a lidar does not know go unanswered, as the host's time-out expects.

@@ -21,7 +21,8 @@
 //    {ret_code, error_key} and records the host addresses and ports (keys 0x0005-0x0009), work
 //    mode (0x001A), point data type (0x0000, values 1-3) and IMU enable (0x001C); answers
 //    queries (0x0101) with the keys it holds, in request order (the firmware type 0x8010 among
-//    them); acknowledges log-capture control (0x0301);
+//    them); acknowledges log-capture control (0x0301), there and on its log port, where hosts
+//    send it;
 //  - in work mode 1 streams point packets (96 records of the recorded type: 1380, 804 or 996
 //    bytes) and, with IMU on, 60-byte IMU packets to the recorded host ports, from its model's
 //    point and IMU ports. Timestamps (bytes 28-35) are the ideal send times in nanoseconds and

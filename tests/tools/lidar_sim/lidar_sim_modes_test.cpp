@@ -207,6 +207,17 @@ TEST_F(ModesTest, RecordsCommandsPushesLastPacketsAndLogFiles) {
   }
   EXPECT_EQ(ReadFile(folder / "127.0.0.2.log-1-0"), text);
   ASSERT_TRUE(WaitFor([&] { return sim_->Snapshot(0).log_replies == 3; }));
+
+  // A host stops log capture on the lidar's log port, and the lidar acknowledges it from there.
+  ASSERT_TRUE(log.SendTo(HostFrame(0x0301, 41, {0, 0}), lidar.address, 56500));
+  Frame ack;
+  ASSERT_TRUE(log.ReceiveMatching(d, [&](const Datagram& in) {
+    return DecodeFrame(in.bytes, ack) && ack.cmd_id == 0x0301;
+  }));
+  EXPECT_EQ(d.from_port, 56500);
+  EXPECT_EQ(ack.cmd_type, 1);
+  EXPECT_EQ(ack.seq, 41u);
+  EXPECT_EQ(ack.payload, Bytes{0});
   sim_->Stop();
 
   std::istringstream events(ReadFile(folder / "127.0.0.2.events"));
@@ -220,6 +231,7 @@ TEST_F(ModesTest, RecordsCommandsPushesLastPacketsAndLogFiles) {
       "log-reply 00010000000000",
       "log-reply 00010001000000",
       "log-reply 00010002000000",
+      "command 0x0301 answered 0000",
   };
   for (const std::string& line : expected) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
