@@ -1,6 +1,8 @@
 % The block "brenic-shm v5" read through the real lidartap5 plug-in, against the packets lidar-sim
 % recorded as the last of each of its streams (A.point and A.imu in E2E_RECORD_DIR, one pair per
-% lidar A): the matrix must be the one those bytes give. Both lidars write the one block, and
+% lidar A): the matrix must be the one those bytes give. E2E_LAST_TYPE is the data type of the
+% last write (1: the point streams ended last, 0: the IMU streams did), which decides whether
+% the matrix shows the point records or the IMU values. Both lidars write the one block, and
 % which of them wrote last is not knowable, so the point part may come from either lidar's last
 % point packet and the IMU part from either lidar's last IMU packet; nothing else matches.
 % Polls until a match, for at most E2E_DEADLINE seconds (default 60). KESTO_MEX_DIR holds the
@@ -39,6 +41,10 @@ end
 
 addpath(getenv('KESTO_MEX_DIR'));
 folder = getenv('E2E_RECORD_DIR');
+last_type = str2double(getenv('E2E_LAST_TYPE'));
+if last_type ~= 0 && last_type ~= 1
+  error('block check: E2E_LAST_TYPE must be 0 or 1');
+end
 deadline = str2double(getenv('E2E_DEADLINE'));
 if isnan(deadline)
   deadline = 60;
@@ -63,10 +69,8 @@ for p = 1:numel(lidars)
     if numel(imu) ~= 60 || imu(11) ~= 0
       error('block check: %s.imu is not an IMU packet of 60 bytes', lidars{i});
     end
-    for type = [1 0]
-      candidates{end + 1} = expected_matrix(point, imu, type);
-      names{end + 1} = sprintf('data type %d, points of %s, IMU of %s', type, lidars{p}, lidars{i});
-    end
+    candidates{end + 1} = expected_matrix(point, imu, last_type);
+    names{end + 1} = sprintf('data type %d, points of %s, IMU of %s', last_type, lidars{p}, lidars{i});
   end
 end
 

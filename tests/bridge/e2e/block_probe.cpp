@@ -3,14 +3,21 @@
 // runs it under Wine beside cloudpump.exe, where the block lives in Wine's file mappings and no
 // Octave can reach it.
 //
-// Usage: block_probe RECORD_DIR [DEADLINE_SECONDS]
-// RECORD_DIR holds A.point and A.imu for each lidar A. Both lidars write the one block and which
-// of them wrote last is not knowable, so the point part may come from either lidar's last point
+// Usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS]
+//        block_probe --fill
+// RECORD_DIR holds A.point and A.imu for each lidar A; LAST_TYPE is the data type of the last
+// write (1: the point streams ended last, 0: the IMU streams did), which decides whether the
+// matrix shows the point records or the IMU values. Both lidars write the one block and which of
+// them wrote last is not knowable, so the point part may come from either lidar's last point
 // packet and the IMU part from either lidar's last IMU packet; nothing else matches. Polls until
 // a match or the deadline (default 60 s). Exit status 0 on a match, 1 otherwise.
+// --fill makes a fresh block of bytes 0xA5 before a run, so that a byte the bridge fails to
+// write shows, whatever an earlier run left there; where the block dies with its last handle
+// (Windows) the next writer finds a fresh zero-filled one anyway.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,6 +27,8 @@
 
 #include "fake_mex_host.h"
 #include "little_endian.h"
+#include "packet_block_layout.h"
+#include "shared_memory.h"
 
 namespace {
 
@@ -72,12 +81,25 @@ struct Candidate {
 
 int main(int argc, char** argv) {
   using kesto::test::FakeMexHost;
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: block_probe RECORD_DIR [DEADLINE_SECONDS]\n");
+  const bool fill = argc == 2 && std::string(argv[1]) == "--fill";
+  const int last_type = argc >= 3 ? std::atoi(argv[2]) : -1;
+  if (!fill && (argc < 3 || argc > 4 || (last_type != 0 && last_type != 1))) {
+    std::fprintf(stderr, "usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS] | --fill\n");
     return 2;
   }
+  if (fill) {
+    namespace platform = kesto::platform;
+    platform::SharedMemory::Unlink(kesto::block::kBlockName);
+    platform::SharedMemory block;
+    if (block.Open(kesto::block::kBlockName, kesto::block::kBlockSize) != platform::ShmResult::kOk) {
+      std::fprintf(stderr, "block_probe: %s\n", block.error().c_str());
+      return 1;
+    }
+    std::memset(block.data(), 0xA5, block.size());
+    return 0;
+  }
   const fs::path folder = argv[1];
-  const double deadline_seconds = argc == 3 ? std::atof(argv[2]) : 60.0;
+  const double deadline_seconds = argc == 4 ? std::atof(argv[3]) : 60.0;
 
   std::vector<std::string> lidars;
   std::error_code error;
@@ -101,11 +123,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "block_probe: %s.imu is not an IMU packet of 60 bytes\n", i.c_str());
         return 1;
       }
-      for (int type : {1, 0}) {
-        candidates.push_back(Candidate{"data type " + std::to_string(type) + ", points of " + p +
-                                           ", IMU of " + i,
-                                       Expected(point, imu, type)});
-      }
+      candidates.push_back(Candidate{"data type " + std::to_string(last_type) + ", points of " + p +
+                                         ", IMU of " + i,
+                                     Expected(point, imu, last_type)});
     }
   }
 

@@ -21,7 +21,8 @@
 #   E2E_PUMP           cloudpump, or cloudpump.exe with E2E_WINE the program that runs it
 #   E2E_SIM            lidar-sim (native)        E2E_HOSTILE  hostile_sender (native)
 #   E2E_WRITE_CONFIG   scripts/write-config.sh
-#   E2E_BLOCK_CHECK    octave (E2E_OCTAVE, E2E_OCTAVE_SCRIPT, KESTO_MEX_DIR) or probe (E2E_PROBE)
+#   E2E_PROBE          block_probe: prepares the block, and checks it where E2E_BLOCK_CHECK is probe
+#   E2E_BLOCK_CHECK    octave (E2E_OCTAVE, E2E_OCTAVE_SCRIPT, KESTO_MEX_DIR) or probe
 set -euo pipefail
 
 scenario=${1:-}
@@ -97,6 +98,9 @@ wait_end() {  # pid, what
 
 pump=0
 start_pump() {
+  # A block of 0xA5 bytes first: what cloudpump leaves unwritten cannot pass for what an earlier
+  # run wrote (the scene the lidars scan repeats from run to run).
+  "${wine[@]}" "$E2E_PROBE" --fill || fail "cannot prepare the block"
   (cd "$run" && exec "${wine[@]}" "$E2E_PUMP") >"$console" 2>&1 &
   pump=$!
   started+=("$pump")
@@ -124,19 +128,20 @@ interrupt_sim() {
   [ "$status" -eq 0 ] || fail "lidar-sim ended with status $status"
 }
 
-# The block through lidartap5 must hold the last point and IMU packets the lidars recorded.
-check_block() {
+# The block through lidartap5 must hold the last point and IMU packets the lidars recorded; the
+# data type of the last write, 1 or 0, is the one of the streams that ended last.
+check_block() {  # last data type
   wait_for "last packets of both lidars" \
     test -f "$record/127.0.0.2.point" -a -f "$record/127.0.0.2.imu" -a -f "$record/127.0.0.3.point" -a -f "$record/127.0.0.3.imu"
   case $E2E_BLOCK_CHECK in
     octave)
       # Octave looks for plug-ins in its working folder first: an empty one.
       mkdir -p "$scratch/octave"
-      (cd "$scratch/octave" && E2E_RECORD_DIR=$record E2E_DEADLINE=$deadline \
+      (cd "$scratch/octave" && E2E_RECORD_DIR=$record E2E_LAST_TYPE=$1 E2E_DEADLINE=$deadline \
         "$E2E_OCTAVE" --no-gui -q "$E2E_OCTAVE_SCRIPT") || fail "the block check in Octave failed"
       ;;
     probe)
-      "${wine[@]}" "$E2E_PROBE" "$record" "$deadline" || fail "the block probe failed"
+      "${wine[@]}" "$E2E_PROBE" "$record" "$1" "$deadline" || fail "the block probe failed"
       ;;
     *) fail "unknown block check '$E2E_BLOCK_CHECK'" ;;
   esac
@@ -175,10 +180,14 @@ query_keys_hex[127.0.0.3]=$(query_hex 0x0000 0x0001 0x0002 0x0003 0x0004 0x0006 
   0x0012 0x0013 0x001A 0x001B 0x001C 0x001D 0x001E 0x8000 0x8001 0x8002 0x8003 0x8004 0x8005 \
   0x8006 0x800D 0x800E 0x800F 0x8010 0x8012)
 lidar_args=(--lidar "orbit@127.0.0.2/${serial[127.0.0.2]}" --lidar "vela@127.0.0.3/${serial[127.0.0.3]}")
-# Short bounded streams: the IMU stream (1000 Hz) ends long before the point stream (50 Hz), so
-# the last write to the block is a point packet; log files go to the VELA log port, where the
-# host takes any lidar's log pushes.
-stream_args=(--rate 50 --imu-rate 1000 --count 100 --push-log-every 1 --push-log-bytes 3000 --log-host-port 59001)
+# Short bounded streams of 100 packets. The block shows either the point records or the IMU
+# values of its last write, so the session lets the point streams end last (IMU at 1000 Hz ends
+# after 0.1 s, points at 25 Hz after 4 s) and the hostile run the IMU streams: the margin of
+# seconds leaves room for the two lidars to start streaming some discovery rounds apart. Log
+# files go to the VELA log port, where the host takes any lidar's log pushes.
+points_last=(--rate 25 --imu-rate 1000)
+imu_last=(--rate 1000 --imu-rate 25)
+stream_args=(--count 100 --push-log-every 1 --push-log-bytes 3000 --log-host-port 59001)
 
 events() { cat "$record/$1.events" 2>/dev/null || true; }
 event_count() { events "$1" | grep -cxF -- "$2" || true; }
@@ -263,7 +272,7 @@ log_landed() {  # address
 scenario_session() {
   KESTO_LOG_ENABLE=true KESTO_LOG_PATH=./ KESTO_LOG_CACHE_MB=50 "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
   # The internal-info query (the only query holding key 0x0006) goes unanswered twice.
-  start_sim "${lidar_args[@]}" "${stream_args[@]}" --silent-first 2:0x0101:0x0006
+  start_sim "${lidar_args[@]}" "${stream_args[@]}" "${points_last[@]}" --silent-first 2:0x0101:0x0006
   start_pump
 
   local a
@@ -276,7 +285,7 @@ scenario_session() {
     wait_for "internal-info IMU line of $a" line_ends_with \
       "Host imu ip addr:127.0.0.1, host imu port:${imu[0]}, lidar imu port:${imu[1]}."
   done
-  check_block
+  check_block 1
   for a in "${addresses[@]}"; do
     wait_for "state push of $a in work mode 1" pushes_valid "$a"
     wait_for "log file of $a in the store" log_landed "$a"
@@ -357,8 +366,8 @@ scenario_hostile() {
   wait_for "log files of the unknown lidars" has_files "$run/lidar_log/type_255/*.dat"
 
   # Then the real lidars, with a damaged copy before every third datagram.
-  start_sim "${lidar_args[@]}" "${stream_args[@]}" --count 150 --malformed-every 3
-  check_block
+  start_sim "${lidar_args[@]}" "${stream_args[@]}" "${imu_last[@]}" --malformed-every 3
+  check_block 0
   kill -0 "$pump" 2>/dev/null || fail "cloudpump is not running"
   interrupt_pump
   interrupt_sim
