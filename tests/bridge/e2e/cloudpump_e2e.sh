@@ -64,7 +64,9 @@ line_ends_with() {
                         END { exit !f }'
 }
 occurrences() { text | { grep -oF -- "$1" || true; } | wc -l; }
-contains() { text | grep -qF -- "$1"; }
+# (No grep -q after a pipe: it may end before the writer, whose broken pipe then fails the
+# pipeline under pipefail.)
+contains() { text | grep -F -- "$1" >/dev/null; }
 
 # Polls a check until it succeeds (status 0), at most `deadline` seconds. Status 1 means "not
 # yet"; any other status is a failure that waiting cannot mend.
@@ -309,7 +311,7 @@ scenario_session() {
     done
     [ "$(event_count "$a" "command 0x0101 silent ${query_keys_hex[$a]}")" -eq 2 ] || fail "$a: internal-info queries left unanswered"
     [ "$(event_count "$a" "command 0x0101 answered ${query_keys_hex[$a]}")" -eq 1 ] || fail "$a: internal-info queries answered"
-    events "$a" | grep -q '^log-reply ' || fail "$a got no reply to its log pushes"
+    events "$a" | grep '^log-reply ' >/dev/null || fail "$a got no reply to its log pushes"
     pushes_valid "$a" || fail "a state push of $a printed wrongly"
   done
   [ "$(occurrences 'Query lidar internal info failed.')" -eq 4 ] || fail "not two failed internal-info queries per lidar"
