@@ -35,13 +35,14 @@ run=$scratch/run          # cloudpump's working folder
 record=$scratch/record    # what the emulated lidars record (lidar-sim --record)
 console=$scratch/console  # cloudpump's standard output and error
 mkdir -p "$run" "$record"
-started=()  # every process this script started, by id
 passed=no
 
+# Ends what this script started and still runs: its own background jobs, by id (a job that has
+# ended is not in the list, so no id that the system gave to another process since is hit).
 finish() {
   local pid
-  for pid in "${started[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-  for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+  for pid in $(jobs -rp); do kill -KILL "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
   if [ "$passed" = yes ]; then rm -rf "$scratch"; else echo "kept for inspection: $scratch"; fi
 }
 trap finish EXIT
@@ -105,14 +106,12 @@ start_pump() {
   "${wine[@]}" "$E2E_PROBE" --fill || fail "cannot prepare the block"
   (cd "$run" && exec "${wine[@]}" "$E2E_PUMP") >"$console" 2>&1 &
   pump=$!
-  started+=("$pump")
 }
 
 sim=0
 start_sim() {  # lidar-sim arguments...
   "$E2E_SIM" --record "$record" --status-every 0 "$@" >"$scratch/lidar-sim.out" 2>&1 &
   sim=$!
-  started+=("$sim")
 }
 
 # Ctrl-C to cloudpump: it must end with status 0 and its closing line.
