@@ -4,7 +4,7 @@
 // Octave can reach it.
 //
 // Usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS]
-//        block_probe --fill
+//        block_probe --fill | --unlink
 // RECORD_DIR holds A.point and A.imu for each lidar A; LAST_TYPE is the data type of the last
 // write (1: the point streams ended last, 0: the IMU streams did), which decides whether the
 // matrix shows the point records or the IMU values. Both lidars write the one block and which of
@@ -13,7 +13,8 @@
 // a match or the deadline (default 60 s). Exit status 0 on a match, 1 otherwise.
 // --fill makes a fresh block of bytes 0xA5 before a run, so that a byte the bridge fails to
 // write shows, whatever an earlier run left there; where the block dies with its last handle
-// (Windows) the next writer finds a fresh zero-filled one anyway.
+// (Windows) the next writer finds a fresh zero-filled one anyway. --unlink removes the block's
+// name after a run where it outlives its users (POSIX).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -81,14 +82,19 @@ struct Candidate {
 
 int main(int argc, char** argv) {
   using kesto::test::FakeMexHost;
-  const bool fill = argc == 2 && std::string(argv[1]) == "--fill";
+  namespace platform = kesto::platform;
+  const std::string mode = argc == 2 ? argv[1] : "";
   const int last_type = argc >= 3 ? std::atoi(argv[2]) : -1;
-  if (!fill && (argc < 3 || argc > 4 || (last_type != 0 && last_type != 1))) {
-    std::fprintf(stderr, "usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS] | --fill\n");
+  if (mode != "--fill" && mode != "--unlink" &&
+      (argc < 3 || argc > 4 || (last_type != 0 && last_type != 1))) {
+    std::fprintf(stderr, "usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS] | --fill | --unlink\n");
     return 2;
   }
-  if (fill) {
-    namespace platform = kesto::platform;
+  if (mode == "--unlink") {
+    platform::SharedMemory::Unlink(kesto::block::kBlockName);
+    return 0;
+  }
+  if (mode == "--fill") {
     platform::SharedMemory::Unlink(kesto::block::kBlockName);
     platform::SharedMemory block;
     if (block.Open(kesto::block::kBlockName, kesto::block::kBlockSize) != platform::ShmResult::kOk) {

@@ -21,7 +21,8 @@
 #   E2E_PUMP           cloudpump, or cloudpump.exe with E2E_WINE the program that runs it
 #   E2E_SIM            lidar-sim (native)        E2E_HOSTILE  hostile_sender (native)
 #   E2E_WRITE_CONFIG   scripts/write-config.sh
-#   E2E_PROBE          block_probe: prepares the block, and checks it where E2E_BLOCK_CHECK is probe
+#   E2E_PROBE          block_probe: prepares and removes the block, and checks it where
+#                      E2E_BLOCK_CHECK is probe
 #   E2E_BLOCK_CHECK    octave (E2E_OCTAVE, E2E_OCTAVE_SCRIPT, KESTO_MEX_DIR) or probe
 set -euo pipefail
 
@@ -43,6 +44,8 @@ finish() {
   local pid
   for pid in $(jobs -rp); do kill -KILL "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
+  # A POSIX block outlives its users; under Wine it is gone with them.
+  [ ${#wine[@]} -gt 0 ] || "$E2E_PROBE" --unlink || true
   if [ "$passed" = yes ]; then rm -rf "$scratch"; else echo "kept for inspection: $scratch"; fi
 }
 trap finish EXIT
