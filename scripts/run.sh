@@ -42,8 +42,12 @@ done
 mkdir -p "$run_dir"
 sim_args=(--orbit "$orbit" --vela "$vela" --status-every "$status_every")
 if [ "${KESTO_RUN_LOG:-0}" = 1 ]; then
+  # The kit makes the store's own folder inside the configured one, which must exist.
+  mkdir -p "$run_dir/lidar_logs"
   KESTO_LOG_ENABLE=true KESTO_LOG_PATH=./lidar_logs/ "$root/scripts/write-config.sh" "$run_dir/config.json" 127.0.0.1
-  sim_args+=(--push-log-every 10)
+  # The kit configures no log host on a lidar, so the emulated lidars are told where to send:
+  # the VELA log port of the configuration, where the kit takes any lidar's log pushes.
+  sim_args+=(--push-log-every 10 --log-host-port 59001)
 else
   "$root/scripts/write-config.sh" "$run_dir/config.json" 127.0.0.1
 fi

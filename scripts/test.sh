@@ -4,7 +4,8 @@
 #   1. native build (tests, benchmarks built but not run, MEX plug-ins and their Octave tests)
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer
 #   3. ThreadSanitizer
-#   4. Windows: mingw-w64 cross build, tests run under Wine
+#   4. Windows: mingw-w64 cross build, tests run under Wine (the end-to-end tests of
+#      cloudpump.exe with the native build's lidar emulator beside it)
 #   5. fuzz targets, each for a bounded time (KESTO_FUZZ_SECONDS, default 60)
 # Networked tests run inside a private network namespace when the machine allows it, so nothing
 # they send can leave the machine.
@@ -58,9 +59,14 @@ for stage in "${stages[@]}"; do
       TSAN_OPTIONS=halt_on_error=1 run_ctest "$out/tsan"
       ;;
     windows)
+      # The end-to-end tests run cloudpump.exe under Wine against the native lidar emulator and
+      # hostile sender (an emulator under Wine cannot keep its lidars' addresses apart): those
+      # two come from the native build, made here when the native stage did not run.
+      cmake -S "$root" -B "$out/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+      cmake --build "$out/native" --target lidar-sim hostile_sender
       configure_build "$out/windows" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-        -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF
+        -DKESTO_BUILD_MEX=OFF -DKESTO_BUILD_BENCH=OFF -DKESTO_NATIVE_BUILD_DIR="$out/native"
       export WINEDEBUG=-all WINEPREFIX=${WINEPREFIX:-$out/wineprefix}
       [ -d "$WINEPREFIX" ] || isolated wineboot -i >/dev/null 2>&1 || true
       # Wine creates sockets inside its server, so the server must live in the tests' namespace.

@@ -132,7 +132,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     datagram.shrink_to_fit();
     if (received == 0) continue;
-    KitOf(control & 1).manager.OnData(sender, port, datagram.data(), received);
+    KitOf(control & 1).manager.OnData(sender, port, datagram.data(), received,
+                                      (control & 0x20) ? DeviceManager::ReceivedOn::kOtherChannel
+                                                       : DeviceManager::ReceivedOn::kDataChannel);
   }
   return 0;
 }

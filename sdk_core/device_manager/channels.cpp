@@ -54,14 +54,17 @@ bool DeviceManager::OpenChannelLocked(const std::string& key, const std::string&
   }
   // Registered under the lock: Stop's removals, posted after it takes the lock, then reach the
   // loop after this registration.
-  Register(thread, fd);
+  Register(thread, fd, !is_command);
   opened = fd;
   return true;
 }
 
-void DeviceManager::Register(const std::shared_ptr<IOThread>& thread, int fd) {
+char DeviceManager::data_channel_tag_ = 0;
+
+void DeviceManager::Register(const std::shared_ptr<IOThread>& thread, int fd, bool data_channel) {
   if (!thread) return;
-  if (std::shared_ptr<IOLoop> loop = thread->GetLoop().lock()) loop->AddDelegate(fd, this, nullptr);
+  void* tag = data_channel ? &data_channel_tag_ : nullptr;
+  if (std::shared_ptr<IOLoop> loop = thread->GetLoop().lock()) loop->AddDelegate(fd, this, tag);
 }
 
 bool DeviceManager::CreateChannel() {
@@ -96,7 +99,7 @@ bool DeviceManager::CreateDetectionChannel() {
     return false;
   }
   detection_socket_ = fd;
-  Register(detection_io_thread_, fd);
+  Register(detection_io_thread_, fd, false);
   const std::string key = ChannelKey(host_ip_, kDetectionPort);
   socket_table_[key] = fd;
   command_table_.emplace(key, fd);

@@ -28,7 +28,7 @@ const KestoLidarEthernetPacket* AsPacket(const uint8_t* buf) {
 
 }  // namespace
 
-void DeviceManager::OnData(int fd, void* /*client_data*/) {
+void DeviceManager::OnData(int fd, void* client_data) {
   // One buffer per IO thread, reused for every datagram. The data path reads a whole packet's
   // span whatever arrived, so the bytes after a short datagram are zeroed: nothing of an earlier
   // datagram, and nothing uninitialised, reaches an observer.
@@ -38,7 +38,8 @@ void DeviceManager::OnData(int fd, void* /*client_data*/) {
   const int received = ReceiveFrom(fd, buffer, kReceiveBufferSize, &from, &from_length);
   if (received <= 0) return;
   if (received < kDataReadSpan) std::memset(buffer + received, 0, kDataReadSpan - received);
-  OnData(from.sin_addr.s_addr, ntohs(from.sin_port), buffer, static_cast<uint32_t>(received));
+  OnData(from.sin_addr.s_addr, ntohs(from.sin_port), buffer, static_cast<uint32_t>(received),
+         client_data == &data_channel_tag_ ? ReceivedOn::kDataChannel : ReceivedOn::kOtherChannel);
 }
 
 bool DeviceManager::FindRoute(uint32_t handle, Route& route) {
@@ -49,8 +50,13 @@ bool DeviceManager::FindRoute(uint32_t handle, Route& route) {
   return true;
 }
 
-void DeviceManager::OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size) {
+void DeviceManager::OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size,
+                           ReceivedOn received_on) {
   if (buf == nullptr || size == 0) return;
+  // Point and IMU data that reached a command or detection socket are dropped rather than handed
+  // to the data handler on that socket's thread: the application's data observers (the bridge's
+  // block writers) rely on running on the data IO thread only, never two at a time.
+  const bool data_allowed = received_on == ReceivedOn::kDataChannel;
   // The host's own broadcast comes back on the detection socket.
   if (handle == host_handle_.load()) return;
   if (IsLogSourcePort(port)) logger_.Handler(handle, port, buf, size);
@@ -60,7 +66,7 @@ void DeviceManager::OnData(uint32_t handle, uint16_t port, const uint8_t* buf, u
     if (!info) {
       general_.Handler(handle, port, buf, size);
     } else if (port == info->lidar_point_data_port || port == info->lidar_imu_data_port) {
-      data_.Handle(info->dev_type, handle, AsPacket(buf));
+      if (data_allowed) data_.Handle(info->dev_type, handle, AsPacket(buf));
     } else {
       general_.Handler(info->dev_type, handle, port, buf, size);
     }
@@ -71,7 +77,7 @@ void DeviceManager::OnData(uint32_t handle, uint16_t port, const uint8_t* buf, u
   if (FindRoute(handle, route)) {
     const LidarNetInfo& lidar = route.lidar;
     if (port == lidar.point_data_port || port == lidar.imu_data_port) {
-      data_.Handle(route.dev_type, handle, AsPacket(buf));
+      if (data_allowed) data_.Handle(route.dev_type, handle, AsPacket(buf));
     } else if (port == kDetectionPort || port == lidar.cmd_data_port ||
                port == lidar.push_msg_port || port == lidar.log_data_port ||
                port == kUpgradePort) {

@@ -105,10 +105,15 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   void OnTick(TimePoint now) override;
   void OnWake() override {}
 
+  // Which kind of socket a datagram came in on.
+  enum class ReceivedOn { kDataChannel, kOtherChannel };
   // Routes one received datagram by its sender (handle, port): what OnData does after the
   // receive; tests and the fuzz target drive it directly. `buf` holds `size` bytes and, for the
-  // data path, at least kDataReadSpan readable bytes. IO thread.
-  void OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size);
+  // data path, at least kDataReadSpan readable bytes. Point and IMU data go to the data handler
+  // only from a data channel: its observers then run on the data IO thread alone, one packet at
+  // a time, however a sender addresses its datagrams. IO thread.
+  void OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size,
+              ReceivedOn received_on = ReceivedOn::kDataChannel);
 
   // Sends one discovery request. Detection thread.
   void Detection();
@@ -147,7 +152,10 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   bool OpenChannelLocked(const std::string& key, const std::string& local_address, uint16_t port,
                          bool broadcast, const std::string& multicast_ip, bool is_command,
                          const std::shared_ptr<IOThread>& thread, int& opened);
-  void Register(const std::shared_ptr<IOThread>& thread, int fd);
+  // Adds the socket to the thread's loop; a data channel's readiness carries the address of
+  // data_channel_tag_ as its client data, so OnData knows the socket's kind without a lock.
+  void Register(const std::shared_ptr<IOThread>& thread, int fd, bool data_channel);
+  static char data_channel_tag_;  // only its address is used
   bool ChannelOfLidar(uint32_t handle, bool log_port, int& socket);
   int SendOn(std::mutex& send_lock, int socket, const uint8_t* data, size_t length, uint32_t dest_ip,
              uint16_t dest_port);

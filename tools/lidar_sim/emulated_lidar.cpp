@@ -55,6 +55,25 @@ Endpoint HostConfig(const uint8_t* value) {
 // The error_key of a request whose list is not whole (count beyond the entries, value cut).
 constexpr uint16_t kBrokenList = 0xFFFF;
 
+// Whether the key list of a query, or the key-value list of a set-parameters request, holds
+// `key`. Other commands hold no key.
+bool ListHoldsKey(uint16_t cmd_id, const uint8_t* payload, size_t size, uint16_t key) {
+  if (payload == nullptr || size < 4) return false;
+  const uint16_t count = LoadU16(payload);
+  if (cmd_id == lidar::kCmdIdQueryParameters) {
+    for (size_t i = 0; i < count && 4 + 2 * i + 2 <= size; ++i) {
+      if (LoadU16(payload + 4 + 2 * i) == key) return true;
+    }
+  } else if (cmd_id == lidar::kCmdIdSetParameters) {
+    lidar::KeyValueReader reader(payload + 4, size - 4, count);
+    lidar::KeyValueView entry;
+    while (reader.Next(entry)) {
+      if (entry.key_id == key) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ParseAddress(const std::string& text, std::array<uint8_t, 4>& out) {
@@ -87,8 +106,11 @@ std::string AddressText(const std::array<uint8_t, 4>& a) {
   return text;
 }
 
-EmulatedLidar::EmulatedLidar(LidarSpec spec, const SimOptions& options)
-    : spec_(std::move(spec)), options_(options) {
+EmulatedLidar::EmulatedLidar(LidarSpec spec, const SimOptions& options, Recorder* recorder)
+    : spec_(std::move(spec)),
+      options_(options),
+      recorder_(recorder),
+      silenced_at_start_(options.silent_first.size(), 0) {
   ParseAddress(spec_.address, self_.address);
   self_.port = PortsOf(spec_.model).command;
   imu_enabled_ = options_.imu_on_at_start;
@@ -149,18 +171,30 @@ void EmulatedLidar::OnDatagram(Port at, const Endpoint& from, const uint8_t* byt
     return;
   }
   if (!options_.allow_non_loopback && !IsLoopback(from.address)) return;
-  // The host's reply to a log file push is a command of its own, sent to the log port.
-  if (at == Port::kLog) {
-    if (command.cmd_id == lidar::kCmdIdLogFilePush && command.cmd_type == lidar::kCommandTypeCommand) {
-      counters_.log_replies.fetch_add(1, std::memory_order_relaxed);
-    }
-    return;
-  }
+  const std::string payload_hex =
+      recorder_ != nullptr ? Recorder::Hex(command.data, command.data_len) : std::string();
   if (command.cmd_type != lidar::kCommandTypeCommand) return;
-  if (options_.silent_commands.count(command.cmd_id) != 0) {
-    counters_.silenced.fetch_add(1, std::memory_order_relaxed);
+  // The host's reply to a log file push is a command of its own, sent to the log port.
+  if (at == Port::kLog && command.cmd_id == lidar::kCmdIdLogFilePush) {
+    counters_.log_replies.fetch_add(1, std::memory_order_relaxed);
+    Record("log-reply " + payload_hex);
     return;
   }
+  // Discovery is answered on any port that gets it, log capture control on the log port (where
+  // the host sends it) and the command port, everything else on the command port only.
+  const bool discovery = command.cmd_id == lidar::kCmdIdDiscovery;
+  const bool log_control = command.cmd_id == lidar::kCmdIdLogCaptureControl;
+  if (!discovery && !(at == Port::kCommand || (at == Port::kLog && log_control))) return;
+  char id[8];
+  std::snprintf(id, sizeof id, "0x%04x", command.cmd_id);
+  // Discovery requests come every second from every host; they are not recorded.
+  if (options_.silent_commands.count(command.cmd_id) != 0 ||
+      SilentAtStart(command.cmd_id, command.data, command.data_len)) {
+    counters_.silenced.fetch_add(1, std::memory_order_relaxed);
+    if (!discovery) Record(std::string("command ") + id + " silent " + payload_hex);
+    return;
+  }
+  if (!discovery) Record(std::string("command ") + id + " answered " + payload_hex);
   switch (command.cmd_id) {
     case lidar::kCmdIdDiscovery: {
       Bytes reply(24, 0);
@@ -174,16 +208,13 @@ void EmulatedLidar::OnDatagram(Port at, const Endpoint& from, const uint8_t* byt
       break;
     }
     case lidar::kCmdIdSetParameters:
-      if (at != Port::kCommand) return;
       OnSetParameters(from, command.seq, command.data, command.data_len, out);
       break;
     case lidar::kCmdIdQueryParameters:
-      if (at != Port::kCommand) return;
       OnQuery(from, command.seq, command.data, command.data_len, out);
       break;
     case lidar::kCmdIdLogCaptureControl:
-      if (at != Port::kCommand) return;
-      Reply(Port::kCommand, from, command.cmd_id, command.seq, U8(0), out);
+      Reply(at, from, command.cmd_id, command.seq, U8(0), out);
       break;
     default:
       // Commands a lidar does not know go unanswered, as the host's time-out expects.
@@ -269,6 +300,21 @@ void EmulatedLidar::OnQuery(const Endpoint& from, uint32_t seq, const uint8_t* p
   Reply(Port::kCommand, from, lidar::kCmdIdQueryParameters, seq, reply, out);
 }
 
+bool EmulatedLidar::SilentAtStart(uint16_t cmd_id, const uint8_t* payload, size_t size) {
+  for (size_t i = 0; i < options_.silent_first.size(); ++i) {
+    const SilentStart& rule = options_.silent_first[i];
+    if (rule.cmd_id != cmd_id || silenced_at_start_[i] >= rule.count) continue;
+    if (rule.by_key && !ListHoldsKey(cmd_id, payload, size, rule.key)) continue;
+    ++silenced_at_start_[i];
+    return true;
+  }
+  return false;
+}
+
+void EmulatedLidar::Record(const std::string& line) {
+  if (recorder_ != nullptr) recorder_->Event(spec_.address, line);
+}
+
 void EmulatedLidar::Reply(Port from, const Endpoint& to, uint16_t cmd_id, uint32_t seq,
                           const Bytes& payload, std::vector<Outgoing>& out) {
   Outgoing o;
@@ -285,6 +331,7 @@ bool EmulatedLidar::MakeStatePush(uint64_t now_ns, Outgoing& out) {
   if (to.port == 0) return false;
   if (!options_.allow_non_loopback && !IsLoopback(to.address)) return false;
   values_[lidar::kKeyLocalTimeNow] = U64(now_ns);
+  Record("push " + std::to_string(now_ns));
   Bytes payload;
   KeyValueWriter writer(payload);
   for (uint16_t key : {lidar::kKeyPclDataType, lidar::kKeyPatternMode, lidar::kKeyPointCloudHostIpCfg,
@@ -334,6 +381,11 @@ bool EmulatedLidar::MakeLogFile(uint8_t log_type, size_t bytes, std::vector<Outg
             std::to_string(line) + "\n";
   }
   text.resize(bytes);
+  if (recorder_ != nullptr) {
+    recorder_->Replace(spec_.address,
+                       ".log-" + std::to_string(log_type) + "-" + std::to_string(file_index),
+                       reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  }
   constexpr size_t kChunk = 1024;
   constexpr uint8_t kWantsReply = 0x01, kStart = 0x02, kEnd = 0x04;
   push(kWantsReply | kStart, nullptr, 0);

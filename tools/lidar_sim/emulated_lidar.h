@@ -15,6 +15,7 @@
 
 #include "frame_writer.h"
 #include "lidar_sim.h"
+#include "recorder.h"
 
 namespace kesto::lidar_sim {
 
@@ -62,7 +63,8 @@ struct LidarCounters {
 // writes it under that same lock.
 class EmulatedLidar {
  public:
-  EmulatedLidar(LidarSpec spec, const SimOptions& options);
+  // `recorder` (may be null) outlives the lidar and is used on the loop thread only.
+  EmulatedLidar(LidarSpec spec, const SimOptions& options, Recorder* recorder = nullptr);
 
   const LidarSpec& spec() const { return spec_; }
   const Endpoint& self() const { return self_; }
@@ -102,10 +104,17 @@ class EmulatedLidar {
   void Apply(uint16_t key, const uint8_t* value, size_t length);
   void Reply(Port from, const Endpoint& to, uint16_t cmd_id, uint32_t seq, const Bytes& payload,
              std::vector<Outgoing>& out);
+  // Whether this command is one of the first ones SimOptions::silent_first leaves unanswered;
+  // counts it when it is.
+  bool SilentAtStart(uint16_t cmd_id, const uint8_t* payload, size_t size);
+  void Record(const std::string& line);
   Endpoint LogDestination() const;
 
   const LidarSpec spec_;
   const SimOptions& options_;
+  Recorder* const recorder_;
+  // Commands silenced so far, by entry of options_.silent_first.
+  std::vector<uint32_t> silenced_at_start_;
   Endpoint self_;
   LidarCounters counters_;
 

@@ -15,6 +15,7 @@
 #include "data_packet.h"
 #include "emulated_lidar.h"
 #include "kit_log.h"
+#include "recorder.h"
 #include "socket.h"
 #include "socket_util.h"
 
@@ -100,7 +101,8 @@ std::vector<LidarSpec> MakeLidars(Model model, int count, const std::string& fir
 
 class Simulator::Impl {
  public:
-  explicit Impl(SimOptions options) : options_(std::move(options)) {}
+  explicit Impl(SimOptions options)
+      : options_(std::move(options)), recorder_(options_.record_dir) {}
   ~Impl() { Stop(); }
 
   bool Start();
@@ -122,6 +124,8 @@ class Simulator::Impl {
     uint64_t next_push_ns = 0;
     uint64_t datagrams = 0;  // for the malformed-output cadence
     uint32_t damage_turn = 0;
+    // The last packet of each stream, kept only while recording.
+    Bytes last_point, last_imu;
   };
 
   // Start's work; on false Start closes and drops what it made.
@@ -148,8 +152,11 @@ class Simulator::Impl {
   // Records of point packet `index` of `type` from the scan computed once (frozen_scene).
   const uint8_t* FrozenRecords(uint8_t type, uint64_t index);
   bool StreamBounded(const Stream& stream, uint64_t now) const;
+  // A stream that reached its bound: its last packet goes to the recorder.
+  void RecordStreamEnd(const Runtime& runtime, bool point);
 
   const SimOptions options_;
+  Recorder recorder_;  // loop thread (the owner's before it starts)
   std::vector<Runtime> lidars_;
   std::map<std::array<uint8_t, 4>, size_t> by_address_;  // index into lidars_; set by Open
   int discovery_fd_ = platform::kInvalidSocket;
@@ -222,7 +229,7 @@ bool Simulator::Impl::Open() {
     }
     if (spec.serial.size() > 16) spec.serial.resize(16);
     Runtime runtime;
-    runtime.lidar = std::make_unique<EmulatedLidar>(spec, options_);
+    runtime.lidar = std::make_unique<EmulatedLidar>(spec, options_, &recorder_);
     if (options_.preset.point_port != 0) runtime.lidar->ApplyPreset(options_.preset);
     lidars_.push_back(std::move(runtime));
   }
@@ -536,6 +543,7 @@ void Simulator::Impl::ServeStreams(Runtime& runtime, uint64_t now, uint64_t* nex
     while (burst < kSendBurst && stream.DueNs(stream.sent) <= now) {
       if (StreamBounded(stream, stream.DueNs(stream.sent))) {
         stream.active = false;
+        RecordStreamEnd(runtime, kind == 0);
         break;
       }
       if (kind == 0) {
@@ -581,6 +589,7 @@ void Simulator::Impl::SendPoint(Runtime& runtime) {
   }
   WriteDataHeader(packet_.data(), static_cast<uint16_t>(size), kPointsPerPacket, type,
                   static_cast<uint32_t>(stream.sent), StampOf(stream));
+  if (recorder_.enabled()) runtime.last_point.assign(packet_.data(), packet_.data() + size);
   Send(runtime, Port::kPoint, lidar.point_host(), packet_.data(), size, true);
   ++stream.sent;
   lidar.counters().point_packets.fetch_add(1, std::memory_order_relaxed);
@@ -593,9 +602,17 @@ void Simulator::Impl::SendImu(Runtime& runtime) {
                      packet_.data() + kDataHeaderLength);
   WriteDataHeader(packet_.data(), static_cast<uint16_t>(kImuPacketSize), 1, 0,
                   static_cast<uint32_t>(stream.sent), StampOf(stream));
+  if (recorder_.enabled()) runtime.last_imu.assign(packet_.data(), packet_.data() + kImuPacketSize);
   Send(runtime, Port::kImu, lidar.imu_host(), packet_.data(), kImuPacketSize, true);
   ++stream.sent;
   lidar.counters().imu_packets.fetch_add(1, std::memory_order_relaxed);
+}
+
+void Simulator::Impl::RecordStreamEnd(const Runtime& runtime, bool point) {
+  const Bytes& last = point ? runtime.last_point : runtime.last_imu;
+  if (last.empty()) return;
+  recorder_.Replace(runtime.lidar->spec().address, point ? ".point" : ".imu", last.data(),
+                    last.size());
 }
 
 LidarSnapshot Simulator::Impl::Snapshot(size_t index) const {

@@ -21,7 +21,8 @@
 //    {ret_code, error_key} and records the host addresses and ports (keys 0x0005-0x0009), work
 //    mode (0x001A), point data type (0x0000, values 1-3) and IMU enable (0x001C); answers
 //    queries (0x0101) with the keys it holds, in request order (the firmware type 0x8010 among
-//    them); acknowledges log-capture control (0x0301);
+//    them); acknowledges log-capture control (0x0301), there and on its log port, where hosts
+//    send it;
 //  - in work mode 1 streams point packets (96 records of the recorded type: 1380, 804 or 996
 //    bytes) and, with IMU on, 60-byte IMU packets to the recorded host ports, from its model's
 //    point and IMU ports. Timestamps (bytes 28-35) are the ideal send times in nanoseconds on
@@ -32,7 +33,10 @@
 //    host (key 0x0005), or failing that to the address that configured it;
 //  - on request (PushLogFile) sends a log file as log file pushes (0x0300: start, data, end)
 //    from its log port to the log host (key 0x0009, or the point host's address with
-//    `log_host_port`), and counts the host's replies.
+//    `log_host_port`), and counts the host's replies;
+//  - with `record_dir`, leaves in that folder what a test run of the program checks the host
+//    against: the commands it got, its pushes, the last packet of each bounded stream and the
+//    log files it pushed (recorder.h).
 //
 // Every datagram goes to the lidar whose address it was sent to, whichever of the port's sockets
 // got it: where the system binds loopback aliases to the wildcard (Wine), the lidars of one port
@@ -81,6 +85,16 @@ enum MalformedKind : uint32_t {
   kMalformedAll = 0xF,
 };
 
+// Leaves the first `count` commands `cmd_id` that a lidar receives unanswered and unapplied, as
+// a lidar that is still busy would; with `by_key`, only set-parameters and query commands whose
+// list holds `key` count (a query for one key and a query for many can then be told apart).
+struct SilentStart {
+  uint16_t cmd_id = 0;
+  uint32_t count = 0;
+  bool by_key = false;
+  uint16_t key = 0;
+};
+
 struct SimOptions {
   std::vector<LidarSpec> lidars;
   // Bind and send to 127.0.0.0/8 only unless set; other addresses are refused at Start, and
@@ -101,6 +115,8 @@ struct SimOptions {
   uint8_t fw_type = 1;
   // Command ids that are dropped unanswered and unapplied.
   std::set<uint16_t> silent_commands;
+  // Each lidar counts its own commands against every entry.
+  std::vector<SilentStart> silent_first;
   // Keys whose set-parameters request is refused: ret_code 1, error_key = the key, nothing set.
   std::set<uint16_t> refused_keys;
   // Every n-th datagram of a lidar (control and data alike) is preceded by a damaged copy; 0: off.
@@ -119,6 +135,9 @@ struct SimOptions {
   // copies its records from them: a sender that spends its time sending, for rates beyond what
   // computing the scene leaves room for on one core.
   bool frozen_scene = false;
+  // Folder (it must exist) where the lidars record what they sent and were told, for tests that
+  // run the emulator as a program (recorder.h); empty: nothing is recorded.
+  std::string record_dir;
 };
 
 inline constexpr double kLineRatePacketsPerSecond = 86000;

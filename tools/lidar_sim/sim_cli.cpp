@@ -73,6 +73,8 @@ leaves the machine. Ctrl-C ends it.
   --point-type T         point data type of --stream-to (1, 2 or 3; default 1)
   --fw-type N            firmware type answered to its query (default 1)
   --silent ID[,ID...]    never answer these command ids (for example 0x0100)
+  --silent-first N:ID[:KEY]  leave the first N commands ID of each lidar unanswered; with
+                         KEY, only set-parameters or queries whose list holds KEY (repeatable)
   --refuse KEY[,KEY...]  refuse set-parameters requests holding these keys (ret_code 1)
   --malformed-every N    precede every N-th datagram with a damaged copy
   --malformed KINDS      which damage: truncated,crc,length,odd (default all)
@@ -80,6 +82,9 @@ leaves the machine. Ctrl-C ends it.
   --push-log-every S     send a log file every S seconds per lidar (needs a log host)
   --push-log-bytes N     size of each log file (default 4096)
   --status-every S       a status line per lidar every S seconds (default 5, 0: none)
+  --record DIR           record into the existing folder DIR, per lidar: its events (commands,
+                         log replies, state pushes), the last packet of each stream once it
+                         ends by --count or --stream-seconds, and the log files it pushed
   --allow-non-loopback   allow addresses outside 127.0.0.0/8 (real interfaces)
   --help                 this text
 )";
@@ -168,6 +173,18 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
         if (!ToUnsigned(id, 0xFFFF, n)) return bad(v);
         (flag == "--silent" ? out.sim.silent_commands : out.sim.refused_keys).insert(static_cast<uint16_t>(n));
       }
+    } else if (flag == "--silent-first") {
+      const std::vector<std::string> parts = Split(v, ':');
+      unsigned long long count = 0, id = 0, key = 0;
+      if (parts.size() < 2 || parts.size() > 3 || !ToUnsigned(parts[0], UINT32_MAX, count) ||
+          !ToUnsigned(parts[1], 0xFFFF, id) || (parts.size() == 3 && !ToUnsigned(parts[2], 0xFFFF, key))) {
+        return bad(v);
+      }
+      out.sim.silent_first.push_back(SilentStart{static_cast<uint16_t>(id), static_cast<uint32_t>(count),
+                                                 parts.size() == 3, static_cast<uint16_t>(key)});
+    } else if (flag == "--record") {
+      if (v.empty()) return bad(v);
+      out.sim.record_dir = v;
     } else if (flag == "--malformed-every") {
       if (!ToUnsigned(v, UINT32_MAX, n)) return bad(v);
       out.sim.malformed_every = static_cast<uint32_t>(n);

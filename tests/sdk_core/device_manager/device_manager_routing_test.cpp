@@ -31,11 +31,12 @@ Bytes PointPacket(uint8_t fill, size_t size = 1380) {
 
 class RoutingTest : public DeviceManagerTest {
  public:
-  void Route(uint16_t port, const Bytes& bytes) {
+  void Route(uint16_t port, const Bytes& bytes,
+             DeviceManager::ReceivedOn on = DeviceManager::ReceivedOn::kDataChannel) {
     // The data path reads a whole packet's span: hand it a buffer that long, zero-padded.
     Bytes buffer = bytes;
     if (buffer.size() < DeviceManager::kDataReadSpan) buffer.resize(DeviceManager::kDataReadSpan);
-    manager_.OnData(LidarHandle(), port, buffer.data(), static_cast<uint32_t>(bytes.size()));
+    manager_.OnData(LidarHandle(), port, buffer.data(), static_cast<uint32_t>(bytes.size()), on);
   }
   void Reply(uint8_t ret_code, uint8_t dev_type, uint16_t port = 56000) {
     const uint16_t cmd_port = LidarPorts(dev_type).cmd_data_port;
@@ -151,6 +152,50 @@ TEST_F(RoutingTest, KnownLidarsAreRoutedBySourcePort) {
     manager_.Stop();
     general_.ResetForTests();
   }
+}
+
+// Point and IMU packets from a known lidar that reach a command or detection socket are dropped:
+// the data observers run on the data IO thread alone, whatever port a sender aims at.
+TEST_F(RoutingTest, DataReachesTheDataHandlerOnlyFromADataChannel) {
+  ASSERT_TRUE(InitBothModels());
+  Reply(0, kVela);
+  Bytes imu = PointPacket(0x5A, 60);
+  imu[10] = 0;
+  Route(57000, PointPacket(0x5A), DeviceManager::ReceivedOn::kOtherChannel);
+  Route(58000, imu, DeviceManager::ReceivedOn::kOtherChannel);
+  EXPECT_EQ(points_.Count(), 0u);
+  EXPECT_EQ(imu_.Count(), 0u);
+  Route(57000, PointPacket(0x5A));
+  Route(58000, imu);
+  EXPECT_EQ(points_.Count(), 1u);
+  EXPECT_EQ(imu_.Count(), 1u);
+}
+
+// The same through real sockets: a point packet sent to the host's command port is not
+// delivered, one sent to its point port is. The acknowledgement that follows the packet on the
+// command socket shows that socket's thread has handled the packet.
+TEST_F(RoutingTest, DataSentToACommandPortIsNotDelivered) {
+  if (!LoopbackSendersAreDistinct()) GTEST_SKIP() << kSameSenderNote;
+  ASSERT_TRUE(InitBothModels());
+  PeerSocket command_side(kLidarIp, 56000), point_side(kLidarIp, 57000);
+  ASSERT_TRUE(command_side.ok() && point_side.ok());
+  Reply(0, kVela);
+  Reply(0, kVela);
+  PeerSocket::Datagram query;
+  ASSERT_TRUE(command_side.ReceiveCommand(0x0101, query));
+  const uint16_t seq = static_cast<uint16_t>(query.bytes[4] | (query.bytes[5] << 8));
+  ASSERT_EQ(general_.PendingCommandCount(), 1u);
+
+  ASSERT_TRUE(point_side.SendTo(PointPacket(0xCC), kHost, 52001));
+  ASSERT_TRUE(command_side.SendTo(Ack(seq, 0x0101, InternalInfoAnswer(0, {{0x8010, {1}}})), kHost, 52001));
+  ASSERT_TRUE(WaitFor([&] { return general_.PendingCommandCount() == 0; }));
+  EXPECT_EQ(points_.Count(), 0u);
+
+  ASSERT_TRUE(WaitFor([&] {
+    point_side.SendTo(PointPacket(0xDD), kHost, 52003);
+    return WaitFor([&] { return points_.Count() > 0; }, std::chrono::milliseconds(200));
+  }));
+  EXPECT_EQ(points_.All().front().span, PointPacket(0xDD));
 }
 
 TEST_F(RoutingTest, TheHostsOwnDatagramsAreIgnoredEvenOnADataPort) {

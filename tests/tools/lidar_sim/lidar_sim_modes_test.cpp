@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <thread>
 
+#include "child_process.h"
 #include "data_packet.h"
 #include "lidar_sim.h"
 #include "little_endian.h"
@@ -77,6 +82,162 @@ TEST_F(ModesTest, SilencedCommandIsNeitherAnsweredNorApplied) {
   EXPECT_EQ(f.cmd_id, 0x0101);
   EXPECT_EQ(f.payload, (Bytes{0, 1, 0, 0x1A, 0, 1, 0, 0}));  // work mode still 0
   EXPECT_EQ(sim_->Snapshot(0).work_mode, 0);
+}
+
+// One query and whether the lidar answers it.
+struct QueryStep {
+  size_t lidar;  // index into kLidars
+  Bytes keys;    // the key list payload
+  bool answered;
+};
+
+struct SilentStartCase {
+  const char* name;
+  SilentStart rule;
+  std::vector<QueryStep> steps;
+};
+
+const Bytes kFwTypeQuery = {1, 0, 0, 0, 0x10, 0x80};
+const Bytes kHostsQuery = {2, 0, 0, 0, 0x06, 0, 0x07, 0};
+
+TEST_F(ModesTest, FirstCommandsOfASilentStartGoUnansweredThenEachLidarAnswers) {
+  const SilentStartCase cases[] = {
+      {"queries holding key 0x0006, twice",
+       {0x0101, 2, true, 0x0006},
+       {{0, kFwTypeQuery, true},
+        {0, kHostsQuery, false},
+        {0, kFwTypeQuery, true},
+        {0, kHostsQuery, false},
+        {2, kHostsQuery, false},  // each lidar counts its own
+        {0, kHostsQuery, true},
+        {0, kHostsQuery, true},
+        {2, kHostsQuery, false},
+        {2, kHostsQuery, true}}},
+      {"any query, once",
+       {0x0101, 1, false, 0},
+       {{0, kFwTypeQuery, false}, {0, kHostsQuery, true}, {0, kFwTypeQuery, true}}},
+  };
+  for (const SilentStartCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    options_.silent_first = {c.rule};
+    StartSim();
+    uint32_t seq = 100;
+    uint64_t silenced = 0;
+    for (const QueryStep& step : c.steps) {
+      SCOPED_TRACE(seq);
+      const LidarUnderTest& lidar = kLidars[step.lidar];
+      ASSERT_TRUE(command_->SendTo(HostFrame(0x0101, ++seq, step.keys), lidar.address, lidar.command_port));
+      if (!step.answered) {
+        ++silenced;
+        ASSERT_TRUE(WaitFor([&] {
+          return sim_->Snapshot(0).silenced + sim_->Snapshot(2).silenced == silenced;
+        }));
+        continue;
+      }
+      // The first datagram the host gets is the answer to this query: nothing silenced before
+      // it was answered late.
+      Datagram d;
+      ASSERT_TRUE(command_->Receive(d));
+      Frame f;
+      ASSERT_TRUE(DecodeFrame(d.bytes, f));
+      EXPECT_EQ(f.cmd_id, 0x0101);
+      EXPECT_EQ(f.seq, seq);
+    }
+    sim_->Stop();
+  }
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Hex(const Bytes& bytes) {
+  std::ostringstream text;
+  for (uint8_t b : bytes) text << "0123456789abcdef"[b >> 4] << "0123456789abcdef"[b & 0xF];
+  return text.str();
+}
+
+TEST_F(ModesTest, RecordsCommandsPushesLastPacketsAndLogFiles) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / kesto::test::UniqueName("lidar-sim-record");
+  fs::remove_all(folder);
+  ASSERT_TRUE(fs::create_directories(folder));
+  options_.lidars.resize(1);
+  options_.record_dir = folder.string();
+  options_.silent_first = {SilentStart{0x0101, 1, false, 0}};
+  options_.log_host_port = 50500;
+  HostSocket points(PointPort(0)), imu(ImuPort(0)), log(50500);
+  StartSim();
+  const LidarUnderTest& lidar = kLidars[0];
+  ASSERT_TRUE(command_->SendTo(HostFrame(0x0101, 30, kFwTypeQuery), lidar.address, lidar.command_port));
+  Command(lidar, 0x0100, 31, ConfigImage(lidar, 0));
+  Command(lidar, 0x0100, 32, kWorkMode1);
+
+  // The streams end at their bound; what came last is what the files hold.
+  Bytes last_point, last_imu;
+  Datagram d;
+  for (uint32_t n = 0; n < kPacketLimit; ++n) {
+    ASSERT_TRUE(points.Receive(d));
+    last_point = d.bytes;
+    ASSERT_TRUE(imu.Receive(d));
+    last_imu = d.bytes;
+  }
+  const fs::path point_file = folder / "127.0.0.2.point", imu_file = folder / "127.0.0.2.imu";
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(point_file) && fs::exists(imu_file); }));
+  EXPECT_EQ(ReadFile(point_file), std::string(last_point.begin(), last_point.end()));
+  EXPECT_EQ(ReadFile(imu_file), std::string(last_imu.begin(), last_imu.end()));
+
+  // A state push is recorded with its local_time_now before it goes out.
+  Frame push;
+  ASSERT_TRUE(push_->ReceiveMatching(d, [&](const Datagram& in) {
+    return DecodeFrame(in.bytes, push) && push.cmd_id == 0x0102;
+  }));
+  const std::string push_line = "push " + std::to_string(LoadU64(ListEntries(push.payload)[0x8009].data()));
+
+  ASSERT_TRUE(sim_->PushLogFile(0, 1, 1500));
+  std::string text;
+  Frame f;
+  while (log.Receive(d) && DecodeFrame(d.bytes, f)) {
+    text.append(f.payload.begin() + 16, f.payload.end());
+    if (f.payload[3] & 0x01) {
+      const Bytes reply = {0, f.payload[0], f.payload[1], f.payload[10], f.payload[11], f.payload[12], f.payload[13]};
+      ASSERT_TRUE(log.SendTo(HostFrame(0x0300, 40, reply), d.from_address, d.from_port));
+    }
+    if (f.payload[3] & 0x04) break;
+  }
+  EXPECT_EQ(ReadFile(folder / "127.0.0.2.log-1-0"), text);
+  ASSERT_TRUE(WaitFor([&] { return sim_->Snapshot(0).log_replies == 3; }));
+
+  // A host stops log capture on the lidar's log port, and the lidar acknowledges it from there.
+  ASSERT_TRUE(log.SendTo(HostFrame(0x0301, 41, {0, 0}), lidar.address, 56500));
+  Frame ack;
+  ASSERT_TRUE(log.ReceiveMatching(d, [&](const Datagram& in) {
+    return DecodeFrame(in.bytes, ack) && ack.cmd_id == 0x0301;
+  }));
+  EXPECT_EQ(d.from_port, 56500);
+  EXPECT_EQ(ack.cmd_type, 1);
+  EXPECT_EQ(ack.seq, 41u);
+  EXPECT_EQ(ack.payload, Bytes{0});
+  sim_->Stop();
+
+  std::istringstream events(ReadFile(folder / "127.0.0.2.events"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(events, line);) lines.push_back(line);
+  const std::string expected[] = {
+      "command 0x0101 silent " + Hex(kFwTypeQuery),
+      "command 0x0100 answered " + Hex(ConfigImage(lidar, 0)),
+      "command 0x0100 answered " + Hex(kWorkMode1),
+      push_line,
+      "log-reply 00010000000000",
+      "log-reply 00010001000000",
+      "log-reply 00010002000000",
+      "command 0x0301 answered 0000",
+  };
+  for (const std::string& line : expected) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+  }
+  fs::remove_all(folder);
 }
 
 TEST_F(ModesTest, FirmwareTypeIsTheOneGiven) {

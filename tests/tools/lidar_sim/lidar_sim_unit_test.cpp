@@ -61,7 +61,9 @@ TEST(RoomSceneTest, TheScanRepeatsAfterItsPeriod) {
 TEST(CommandLineTest, ModelCountsAddressesAndModes) {
   const char* argv[] = {"lidar-sim", "--orbit", "2", "--vela", "1", "--rate", "1000",
                         "--silent", "0x0100,0x0101", "--refuse", "0x001A", "--fw-type", "0",
-                        "--lidar", "vela@127.0.0.9/SN9", "--malformed", "crc,odd"};
+                        "--lidar", "vela@127.0.0.9/SN9", "--malformed", "crc,odd",
+                        "--silent-first", "2:0x0101:0x0006", "--silent-first", "1:0x0100",
+                        "--record", "/tmp/rec"};
   CliOptions cli;
   std::string error;
   ASSERT_TRUE(ParseCommandLine(static_cast<int>(std::size(argv)), argv, cli, error)) << error;
@@ -80,6 +82,12 @@ TEST(CommandLineTest, ModelCountsAddressesAndModes) {
   EXPECT_EQ(cli.sim.refused_keys, (std::set<uint16_t>{0x001A}));
   EXPECT_EQ(cli.sim.fw_type, 0);
   EXPECT_EQ(cli.sim.malformed_kinds, kMalformedBadCrc | kMalformedOddPacket);
+  ASSERT_EQ(cli.sim.silent_first.size(), 2u);
+  const SilentStart& by_key = cli.sim.silent_first[0];
+  EXPECT_TRUE(by_key.cmd_id == 0x0101 && by_key.count == 2 && by_key.by_key && by_key.key == 0x0006);
+  const SilentStart& any = cli.sim.silent_first[1];
+  EXPECT_TRUE(any.cmd_id == 0x0100 && any.count == 1 && !any.by_key);
+  EXPECT_EQ(cli.sim.record_dir, "/tmp/rec");
 }
 
 TEST(CommandLineTest, BadInputIsRefusedWithAReason) {
@@ -88,6 +96,9 @@ TEST(CommandLineTest, BadInputIsRefusedWithAReason) {
       {"lidar-sim", "--bogus", "1"},    {"lidar-sim", "--lidar", "lamp@127.0.0.2"},
       {"lidar-sim", "--fw-type", "300"}, {"lidar-sim", "--stream-to", "127.0.0.1"},
       {"lidar-sim", "--malformed", "loud"},
+      {"lidar-sim", "--silent-first", "2"},  {"lidar-sim", "--silent-first", "2:0x10000"},
+      {"lidar-sim", "--silent-first", "x:0x0101"}, {"lidar-sim", "--silent-first", "1:2:3:4"},
+      {"lidar-sim", "--record", ""},
   };
   for (const auto& argv : bad) {
     CliOptions cli;

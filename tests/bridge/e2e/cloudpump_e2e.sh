@@ -1,0 +1,398 @@
+#!/usr/bin/env bash
+# cloudpump end to end: the real program in a temporary folder with a generated config.json,
+# against lidar-sim's emulated lidars, one ORBIT (127.0.0.2) and one VELA (127.0.0.3), on
+# loopback. Runs inside the private network namespace CTest is given (scripts/test.sh).
+#
+# Usage: cloudpump_e2e.sh session|bad-config|hostile
+#   session     discovery, firmware query and configuration as the lidars record them; the
+#               information-change, work mode, point type and internal-info lines with the
+#               ports the lidars report, the internal-info query answered only at its third
+#               try; every state push printed as its exact JSON text; the block through
+#               lidartap5 holding the last packets the lidars sent; their log files in the store;
+#               Ctrl-C: "Kesto Quick Start Demo End!", status 0, and the stop of log capture
+#               reaching each lidar then and not before;
+#   bad-config  a missing or broken config.json: "Kesto Init Failed" and status -1 (255) at
+#               once, with the reason in the kit's log;
+#   hostile     unknown lidars with hostile serial numbers and a storm of malformed datagrams on
+#               every host port, then the real lidars with damaged frames among their sound ones:
+#               cloudpump keeps running, the block holds the last packets the lidars sent, Ctrl-C
+#               ends it with status 0, and it wrote nothing outside its log store.
+# Environment (set by CTest, tests/bridge/e2e/CMakeLists.txt):
+#   E2E_PUMP           cloudpump, or cloudpump.exe with E2E_WINE the program that runs it
+#   E2E_SIM            lidar-sim (native)        E2E_HOSTILE  hostile_sender (native)
+#   E2E_WRITE_CONFIG   scripts/write-config.sh
+#   E2E_PROBE          block_probe: prepares and removes the block, and checks it where
+#                      E2E_BLOCK_CHECK is probe
+#   E2E_BLOCK_CHECK    octave (E2E_OCTAVE, E2E_OCTAVE_SCRIPT, KESTO_MEX_DIR) or probe
+set -euo pipefail
+
+scenario=${1:-}
+deadline=60  # seconds any one awaited condition may take
+wine=()
+[ -n "${E2E_WINE:-}" ] && wine=("$E2E_WINE")
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/cloudpump-e2e.XXXXXX")
+run=$scratch/run          # cloudpump's working folder
+record=$scratch/record    # what the emulated lidars record (lidar-sim --record)
+console=$scratch/console  # cloudpump's standard output and error
+mkdir -p "$run" "$record"
+passed=no
+
+# Ends what this script started and still runs: its own background jobs, by id (a job that has
+# ended is not in the list, so no id that the system gave to another process since is hit).
+finish() {
+  local pid
+  for pid in $(jobs -rp); do kill -KILL "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  # A POSIX block outlives its users; under Wine it is gone with them.
+  [ ${#wine[@]} -gt 0 ] || "$E2E_PROBE" --unlink || true
+  if [ "$passed" = yes ]; then rm -rf "$scratch"; else echo "kept for inspection: $scratch"; fi
+}
+trap finish EXIT
+
+fail() {
+  echo "FAIL ($scenario): $*"
+  if [ -f "$console" ]; then
+    echo "--- last lines of cloudpump's console ---"
+    tr -d '\r' <"$console" | tail -n 60
+  fi
+  exit 1
+}
+
+# cloudpump's console as text lines: a Windows build ends its lines with CR LF.
+text() { tr -d '\r' <"$console"; }
+# Whether some console line ends with exactly this text (lines without a line feed of their own,
+# "WorkModeCallack, ...", may run into the start of the next print).
+line_ends_with() {
+  text | awk -v t="$1" 'length($0) >= length(t) && substr($0, length($0) - length(t) + 1) == t { f = 1 }
+                        END { exit !f }'
+}
+occurrences() { text | { grep -oF -- "$1" || true; } | wc -l; }
+# (No grep -q after a pipe: it may end before the writer, whose broken pipe then fails the
+# pipeline under pipefail.)
+contains() { text | grep -F -- "$1" >/dev/null; }
+
+# Polls a check until it succeeds (status 0), at most `deadline` seconds. Status 1 means "not
+# yet"; any other status is a failure that waiting cannot mend.
+wait_for() {  # what, command...
+  local what=$1 tries=$((deadline * 10)) rc
+  shift
+  while :; do
+    rc=0
+    "$@" || rc=$?
+    [ "$rc" -eq 0 ] && return 0
+    [ "$rc" -eq 1 ] || fail "$what: wrong"
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || fail "no $what within $deadline s"
+    sleep 0.1
+  done
+}
+has_files() { compgen -G "$1" >/dev/null; }
+
+# Waits for a started process to end; its status goes to `status`.
+status=0
+wait_end() {  # pid, what
+  local pid=$1 tries=$((deadline * 10))
+  while kill -0 "$pid" 2>/dev/null; do
+    tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || fail "$2 still running after $deadline s"
+    sleep 0.1
+  done
+  status=0
+  wait "$pid" || status=$?
+}
+
+pump=0
+start_pump() {
+  # A block of 0xA5 bytes first: what cloudpump leaves unwritten cannot pass for what an earlier
+  # run wrote (the scene the lidars scan repeats from run to run).
+  "${wine[@]}" "$E2E_PROBE" --fill || fail "cannot prepare the block"
+  (cd "$run" && exec "${wine[@]}" "$E2E_PUMP") >"$console" 2>&1 &
+  pump=$!
+}
+
+sim=0
+start_sim() {  # lidar-sim arguments...
+  "$E2E_SIM" --record "$record" --status-every 0 "$@" >"$scratch/lidar-sim.out" 2>&1 &
+  sim=$!
+}
+
+# Ctrl-C to cloudpump: it must end with status 0 and its closing line.
+interrupt_pump() {
+  kill -INT "$pump"
+  wait_end "$pump" cloudpump
+  [ "$status" -eq 0 ] || fail "cloudpump ended with status $status after Ctrl-C"
+  [ "$(text | grep -cx 'Kesto Quick Start Demo End!')" -eq 1 ] || fail "no single closing line"
+  ! contains "Kesto Init Failed" || fail "the start was reported as failed"
+}
+
+interrupt_sim() {
+  kill -INT "$sim"
+  wait_end "$sim" lidar-sim
+  [ "$status" -eq 0 ] || fail "lidar-sim ended with status $status"
+}
+
+# The block through lidartap5 must hold the last point and IMU packets the lidars recorded; the
+# data type of the last write, 1 or 0, is the one of the streams that ended last.
+check_block() {  # last data type
+  wait_for "last packets of both lidars" \
+    test -f "$record/127.0.0.2.point" -a -f "$record/127.0.0.2.imu" -a -f "$record/127.0.0.3.point" -a -f "$record/127.0.0.3.imu"
+  case $E2E_BLOCK_CHECK in
+    octave)
+      # Octave looks for plug-ins in its working folder first: an empty one.
+      mkdir -p "$scratch/octave"
+      (cd "$scratch/octave" && E2E_RECORD_DIR=$record E2E_LAST_TYPE=$1 E2E_DEADLINE=$deadline \
+        "$E2E_OCTAVE" --no-gui -q "$E2E_OCTAVE_SCRIPT") || fail "the block check in Octave failed"
+      ;;
+    probe)
+      "${wine[@]}" "$E2E_PROBE" "$record" "$1" "$deadline" || fail "the block probe failed"
+      ;;
+    *) fail "unknown block check '$E2E_BLOCK_CHECK'" ;;
+  esac
+}
+
+le16() { printf '%02x%02x' $(($1 & 255)) $((($1 >> 8) & 255)); }
+# A key query list (count, reserved, keys) in hexadecimal.
+query_hex() {
+  local out
+  out=$(le16 $#)0000
+  for key; do out+=$(le16 $((key))); done
+  echo "$out"
+}
+# One host address entry of a configuration request: key, length 8, 127.0.0.1, ports.
+host_entry() { echo "$(le16 "$1")0800""7f000001""$(le16 "$2")$(le16 "$3")"; }
+
+# The two lidars and what the configuration of scripts/write-config.sh makes of them.
+addresses=(127.0.0.2 127.0.0.3)
+declare -A serial handle point_ports imu_ports config_hex query_keys_hex
+serial[127.0.0.2]=E2E-ORBIT-1
+# All 16 bytes of the field, no terminator: the state push shows them all, the information-change
+# record has room for 15.
+serial[127.0.0.3]=E2E-VELA-16CHARS
+handle[127.0.0.2]=33554559          # 127.0.0.2 in network byte order, read as a number
+handle[127.0.0.3]=50331775
+point_ports[127.0.0.2]="56301 56300"  # host port, lidar port
+imu_ports[127.0.0.2]="56401 56400"
+point_ports[127.0.0.3]="57001 57000"
+imu_ports[127.0.0.3]="58001 58000"
+config_hex[127.0.0.2]=03000000$(host_entry 5 56201 56200)$(host_entry 6 56301 56300)$(host_entry 7 56401 56400)
+config_hex[127.0.0.3]=02000000$(host_entry 6 57001 57000)$(host_entry 7 58001 58000)
+query_keys_hex[127.0.0.2]=$(query_hex 0x0000 0x0001 0x0004 0x0005 0x0006 0x0007 0x0012 0x0015 \
+  0x0016 0x0017 0x0018 0x0019 0x001A 0x001C 0x8000 0x8001 0x8002 0x8003 0x8004 0x8005 0x8006 \
+  0x8007 0x8008 0x8009 0x800A 0x800B 0x800C 0x800E 0x8010 0x8011)
+query_keys_hex[127.0.0.3]=$(query_hex 0x0000 0x0001 0x0002 0x0003 0x0004 0x0006 0x0007 0x0009 \
+  0x0012 0x0013 0x001A 0x001B 0x001C 0x001D 0x001E 0x8000 0x8001 0x8002 0x8003 0x8004 0x8005 \
+  0x8006 0x800D 0x800E 0x800F 0x8010 0x8012)
+lidar_args=(--lidar "orbit@127.0.0.2/${serial[127.0.0.2]}" --lidar "vela@127.0.0.3/${serial[127.0.0.3]}")
+# Short bounded streams of 100 packets. The block shows either the point records or the IMU
+# values of its last write, so the session lets the point streams end last (IMU at 1000 Hz ends
+# after 0.1 s, points at 25 Hz after 4 s) and the hostile run the IMU streams: the margin of
+# seconds leaves room for the two lidars to start streaming some discovery rounds apart. Log
+# files go to the VELA log port, where the host takes any lidar's log pushes.
+points_last=(--rate 25 --imu-rate 1000)
+imu_last=(--rate 1000 --imu-rate 25)
+stream_args=(--count 100 --push-log-every 1 --push-log-bytes 3000 --log-host-port 59001)
+
+events() { cat "$record/$1.events" 2>/dev/null || true; }
+event_count() { events "$1" | grep -cxF -- "$2" || true; }
+
+# The state push of a lidar as cloudpump must print it.
+push_json() {  # address, work mode, local_time_now
+  local a=$1 mode=$2 stamp=$3
+  local point=(${point_ports[$a]}) imu=(${imu_ports[$a]})
+  cat <<JSON
+{
+    "pcl_data_type": 1,
+    "pattern_mode": 0,
+    "ponitcloud_host_ipcfg": {
+        "ip": "127.0.0.1",
+        "dst_port": ${point[0]},
+        "src_port": ${point[1]}
+    },
+    "imu_host_ipcfg": {
+        "ip": "127.0.0.1",
+        "dst_port": ${imu[0]},
+        "src_port": ${imu[1]}
+    },
+    "work_tgt_mode": $mode,
+    "imu_data_en": 1,
+    "sn": "${serial[$a]}",
+    "cur_work_state": $mode,
+    "core_temp": 45,
+    "local_time_now": $stamp,
+    "lidar_diag_status": 0,
+    "FW_TYPE": 1
+}
+JSON
+}
+
+# Splits the pushes cloudpump printed for one lidar into files $scratch/pushes/ADDRESS.N.
+split_pushes() {  # address
+  mkdir -p "$scratch/pushes"
+  rm -f "$scratch/pushes/$1".*
+  text | awk -v head="handle: ${handle[$1]}, ip: $1, push msg info: " -v stem="$scratch/pushes/$1" '
+    !inside && length($0) >= length(head) && substr($0, length($0) - length(head) + 1) == head {
+      inside = 1; n++; file = stem "." n; next
+    }
+    inside { print > file; if ($0 == "}") { inside = 0; close(file) } }'
+}
+
+# Every push printed for the lidar is its exact JSON text with a local_time_now the lidar sent,
+# and at least one came after the lidar was put in work mode 1.
+pushes_valid() {  # address
+  local a=$1 file stamp working=0
+  split_pushes "$a"
+  for file in "$scratch/pushes/$a".*; do
+    [ -e "$file" ] || return 1
+    stamp=$(sed -n 's/^    "local_time_now": \([0-9]*\),$/\1/p' "$file")
+    if [ -z "$stamp" ] || [ "$(event_count "$a" "push $stamp")" -ne 1 ]; then
+      echo "a push whose local_time_now $a did not send: $file"
+      return 2
+    fi
+    if cmp -s "$file" <(push_json "$a" 1 "$stamp"); then
+      working=1
+    elif ! cmp -s "$file" <(push_json "$a" 0 "$stamp"); then
+      echo "push text differs from the expected one:"
+      diff <(push_json "$a" 1 "$stamp") "$file" || true
+      return 2
+    fi
+  done
+  [ "$working" -eq 1 ]
+}
+
+# A log file the lidar pushed is in the store, finished and with the same bytes.
+log_landed() {  # address
+  local a=$1 pushed index stored
+  for pushed in "$record/$a".log-0-*; do
+    [ -e "$pushed" ] || continue
+    index=${pushed##*-}
+    for stored in "$run"/lidar_log/type_0/*_"${serial[$a]}"_0_"$index".dat; do
+      [ -e "$stored" ] && cmp -s "$pushed" "$stored" && return 0
+    done
+  done
+  return 1
+}
+
+scenario_session() {
+  KESTO_LOG_ENABLE=true KESTO_LOG_PATH=./ KESTO_LOG_CACHE_MB=50 "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
+  # The internal-info query (the only query holding key 0x0006) goes unanswered twice.
+  start_sim "${lidar_args[@]}" "${stream_args[@]}" "${points_last[@]}" --silent-first 2:0x0101:0x0006
+  start_pump
+
+  local a
+  for a in "${addresses[@]}"; do
+    local point=(${point_ports[$a]}) imu=(${imu_ports[$a]})
+    wait_for "information change line of $a" \
+      line_ends_with "LidarInfoChangeCallback Lidar handle: ${handle[$a]} SN: ${serial[$a]:0:15}"
+    wait_for "internal-info lines of $a" line_ends_with \
+      "Host point cloud ip addr:127.0.0.1, host point cloud port:${point[0]}, lidar point cloud port:${point[1]}."
+    wait_for "internal-info IMU line of $a" line_ends_with \
+      "Host imu ip addr:127.0.0.1, host imu port:${imu[0]}, lidar imu port:${imu[1]}."
+  done
+  check_block 1
+  for a in "${addresses[@]}"; do
+    wait_for "state push of $a in work mode 1" pushes_valid "$a"
+    wait_for "log file of $a in the store" log_landed "$a"
+    [ "$(event_count "$a" "command 0x0301 answered 0000")" -eq 0 ] || fail "$a was told to stop its log before Ctrl-C"
+  done
+
+  interrupt_pump
+  interrupt_sim
+
+  for a in "${addresses[@]}"; do
+    contains "WorkModeCallack, status:0, handle:${handle[$a]}, ret_code:0, error_key:0" || fail "no work mode line of $a"
+    contains "PclDataTypeCallack, status:0, handle:${handle[$a]}, ret_code:0, error_key:0" || fail "no point type line of $a"
+    local expected
+    for expected in \
+      "command 0x0101 answered 010000001080" \
+      "command 0x0100 answered ${config_hex[$a]}" \
+      "command 0x0100 answered 010000001a00010001" \
+      "command 0x0100 answered 010000000000010001" \
+      "command 0x0301 answered 0000"; do
+      [ "$(event_count "$a" "$expected")" -ge 1 ] || fail "$a did not get: $expected"
+    done
+    [ "$(event_count "$a" "command 0x0101 silent ${query_keys_hex[$a]}")" -eq 2 ] || fail "$a: internal-info queries left unanswered"
+    [ "$(event_count "$a" "command 0x0101 answered ${query_keys_hex[$a]}")" -eq 1 ] || fail "$a: internal-info queries answered"
+    events "$a" | grep '^log-reply ' >/dev/null || fail "$a got no reply to its log pushes"
+    pushes_valid "$a" || fail "a state push of $a printed wrongly"
+  done
+  [ "$(occurrences 'Query lidar internal info failed.')" -eq 4 ] || fail "not two failed internal-info queries per lidar"
+}
+
+scenario_bad_config() {
+  local name reason
+  for name in missing empty trailing-comma deep-nesting master-not-boolean no-lidar log-store-unmakeable; do
+    rm -rf "$run"
+    mkdir -p "$run"
+    case $name in
+      missing) reason="Parse lidar config failed, can not open json config file!" ;;
+      empty) : >"$run/config.json"; reason="Parse lidar config failed, parse the config file has error!" ;;
+      trailing-comma)
+        printf '{"master_sdk": true,}' >"$run/config.json"
+        reason="Parse lidar config failed, parse the config file has error!" ;;
+      deep-nesting)
+        head -c 1000000 /dev/zero | tr '\0' '[' >"$run/config.json"
+        reason="Parse lidar config failed, parse the config file has error!" ;;
+      master-not-boolean)
+        printf '{"master_sdk": "yes"}' >"$run/config.json"
+        reason="set master/slave sdk error" ;;
+      no-lidar)
+        printf '{"master_sdk": true, "lidar_log_enable": false, "lidar_log_cache_size_MB": 0, "lidar_log_path": "./"}' >"$run/config.json"
+        reason="Params check failed, all kesto lidars config is empty." ;;
+      log-store-unmakeable)
+        KESTO_LOG_ENABLE=true KESTO_LOG_PATH=./no/such/folder/ "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
+        reason="Init logger save path failed" ;;
+    esac
+    start_pump
+    # It must end by itself, without waiting for Ctrl-C.
+    wait_end "$pump" "cloudpump with config '$name'"
+    [ "$status" -eq 255 ] || fail "config '$name': status $status, not -1"
+    [ "$(text | grep -cx 'Kesto Init Failed')" -eq 1 ] || fail "config '$name': no single 'Kesto Init Failed' line"
+    contains "$reason" || fail "config '$name': the reason '$reason' is not logged"
+    ! contains "Kesto Quick Start Demo End!" || fail "config '$name': the closing line of a started run"
+  done
+}
+
+scenario_hostile() {
+  local unknown=100
+  KESTO_LOG_ENABLE=true KESTO_LOG_PATH=./ KESTO_LOG_CACHE_MB=50 "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
+  start_pump
+  wait_for "start of the kit" contains "Init kesto lidars succ."
+  # Unknown lidars answer discovery; the host takes in those of its two models (ORBIT and VELA
+  # come first), which opens its command, data and log ports.
+  "$E2E_HOSTILE" discovery 127.0.0.1 "$unknown" >>"$scratch/hostile.out" || fail "hostile sender failed"
+  wait_for "an unknown ORBIT lidar taken in" contains "Handle detection data, handle:16843135, dev_type:9,"
+  wait_for "an unknown VELA lidar taken in" contains "Handle detection data, handle:33620351, dev_type:10,"
+  "$E2E_HOSTILE" storm 127.0.0.1 56000,56001,56002,57001,58001,59001,56101,56201,56301,56401,56501 400 "$unknown" \
+    >>"$scratch/hostile.out" || fail "hostile sender failed"
+  kill -0 "$pump" 2>/dev/null || fail "cloudpump ended during the storm"
+  # Their log files land in the store too, whatever they claim to be called.
+  wait_for "log files of the unknown lidars" has_files "$run/lidar_log/type_255/*.dat"
+
+  # Then the real lidars, with a damaged copy before every third datagram.
+  start_sim "${lidar_args[@]}" "${stream_args[@]}" "${imu_last[@]}" --malformed-every 3
+  check_block 0
+  kill -0 "$pump" 2>/dev/null || fail "cloudpump is not running"
+  interrupt_pump
+  interrupt_sim
+
+  # Nothing but the configuration and the log store in cloudpump's folder, and nothing of it
+  # beside that folder.
+  local stray
+  stray=$(find "$run" -mindepth 1 ! -path "$run/config.json" ! -path "$run/lidar_log" ! -path "$run/lidar_log/*")
+  [ -z "$stray" ] || fail "written outside the log store: $stray"
+  stray=$(find "$scratch" -mindepth 1 -maxdepth 1 ! -name run ! -name record ! -name console ! -name octave \
+    ! -name lidar-sim.out ! -name hostile.out)
+  [ -z "$stray" ] || fail "written beside cloudpump's folder: $stray"
+  stray=$(find "$run/lidar_log" -mindepth 1 -maxdepth 1 ! -name 'type_*')
+  [ -z "$stray" ] || fail "the log store holds more than log type folders: $stray"
+}
+
+case $scenario in
+  session) scenario_session ;;
+  bad-config) scenario_bad_config ;;
+  hostile) scenario_hostile ;;
+  *) echo "usage: $0 session|bad-config|hostile" >&2; exit 2 ;;
+esac
+passed=yes
+echo "cloudpump_e2e $scenario: passed"
