@@ -106,13 +106,13 @@ std::string AddressText(const std::array<uint8_t, 4>& a) {
   return text;
 }
 
-EmulatedLidar::EmulatedLidar(LidarSpec spec, const SimOptions& options, Recorder* recorder)
-    : spec_(std::move(spec)),
+EmulatedLidar::EmulatedLidar(LidarSetup setup, const SimOptions& options, Recorder* recorder)
+    : setup_(std::move(setup)),
       options_(options),
       recorder_(recorder),
       silenced_at_start_(options.silent_first.size(), 0) {
-  ParseAddress(spec_.address, self_.address);
-  self_.port = PortsOf(spec_.model).command;
+  ParseAddress(setup_.address, self_.address);
+  self_.port = PortsOf(setup_.model).command;
   imu_enabled_ = options_.imu_on_at_start;
 
   const auto& a = self_.address;
@@ -139,9 +139,9 @@ EmulatedLidar::EmulatedLidar(LidarSpec spec, const SimOptions& options, Recorder
   values_[lidar::kKeyGlassHeat] = U8(0);
   values_[lidar::kKeyImuDataEn] = U8(imu_enabled_ ? 1 : 0);
   values_[lidar::kKeyFusaEn] = U8(0);
-  values_[lidar::kKeySn] = Text(spec_.serial, 16);
+  values_[lidar::kKeySn] = Text(setup_.serial, 16);
   values_[lidar::kKeyProductInfo] =
-      Text("lidar-sim emulated " + std::string(ModelName(spec_.model)), 64);
+      Text("lidar-sim emulated " + std::string(ModelName(setup_.model)), 64);
   values_[lidar::kKeyVersionApp] = Bytes{1, 2, 0, 0};
   values_[lidar::kKeyVersionLoader] = Bytes{1, 0, 0, 0};
   values_[lidar::kKeyVersionHardware] = Bytes{1, 0, 0, 0};
@@ -199,10 +199,11 @@ void EmulatedLidar::OnDatagram(Port at, const Endpoint& from, const uint8_t* byt
     case lidar::kCmdIdDiscovery: {
       Bytes reply(24, 0);
       reply[0] = 0;
-      reply[1] = DeviceType(spec_.model);
-      std::memcpy(reply.data() + 2, spec_.serial.data(), spec_.serial.size() < 16 ? spec_.serial.size() : 16);
+      reply[1] = DeviceType(setup_.model);
+      std::memcpy(reply.data() + 2, setup_.serial.data(),
+                  setup_.serial.size() < 16 ? setup_.serial.size() : 16);
       for (size_t i = 0; i < 4; ++i) reply[18 + i] = self_.address[i];
-      StoreU16(reply.data() + 22, PortsOf(spec_.model).command);
+      StoreU16(reply.data() + 22, PortsOf(setup_.model).command);
       Reply(Port::kDiscovery, from, command.cmd_id, command.seq, reply, out);
       counters_.discovery_replies.fetch_add(1, std::memory_order_relaxed);
       break;
@@ -312,7 +313,7 @@ bool EmulatedLidar::SilentAtStart(uint16_t cmd_id, const uint8_t* payload, size_
 }
 
 void EmulatedLidar::Record(const std::string& line) {
-  if (recorder_ != nullptr) recorder_->Event(spec_.address, line);
+  if (recorder_ != nullptr) recorder_->Event(setup_.address, line);
 }
 
 void EmulatedLidar::Reply(Port from, const Endpoint& to, uint16_t cmd_id, uint32_t seq,
@@ -377,12 +378,12 @@ bool EmulatedLidar::MakeLogFile(uint8_t log_type, size_t bytes, std::vector<Outg
   };
   std::string text;
   for (unsigned line = 0; text.size() < bytes; ++line) {
-    text += "lidar-sim " + spec_.serial + " log type " + std::to_string(log_type) + " line " +
+    text += "lidar-sim " + setup_.serial + " log type " + std::to_string(log_type) + " line " +
             std::to_string(line) + "\n";
   }
   text.resize(bytes);
   if (recorder_ != nullptr) {
-    recorder_->Replace(spec_.address,
+    recorder_->Replace(setup_.address,
                        ".log-" + std::to_string(log_type) + "-" + std::to_string(file_index),
                        reinterpret_cast<const uint8_t*>(text.data()), text.size());
   }
@@ -406,7 +407,7 @@ void EmulatedLidar::ApplyPreset(const StreamPreset& preset) {
     StoreU16(value + 6, source);
     Apply(key, value, sizeof value);
   };
-  const ModelPorts ports = PortsOf(spec_.model);
+  const ModelPorts ports = PortsOf(setup_.model);
   host_config(lidar::kKeyPointCloudHostIpCfg, preset.point_port, ports.point);
   if (preset.imu_port != 0) host_config(lidar::kKeyImuHostIpCfg, preset.imu_port, ports.imu);
   const uint8_t imu = preset.imu_port != 0 ? 1 : 0;

@@ -64,9 +64,9 @@ struct LidarCounters {
 class EmulatedLidar {
  public:
   // `recorder` (may be null) outlives the lidar and is used on the loop thread only.
-  EmulatedLidar(LidarSpec spec, const SimOptions& options, Recorder* recorder = nullptr);
+  EmulatedLidar(LidarSetup setup, const SimOptions& options, Recorder* recorder = nullptr);
 
-  const LidarSpec& spec() const { return spec_; }
+  const LidarSetup& setup() const { return setup_; }
   const Endpoint& self() const { return self_; }
   LidarCounters& counters() { return counters_; }
 
@@ -110,7 +110,7 @@ class EmulatedLidar {
   void Record(const std::string& line);
   Endpoint LogDestination() const;
 
-  const LidarSpec spec_;
+  const LidarSetup setup_;
   const SimOptions& options_;
   Recorder* const recorder_;
   // Commands silenced so far, by entry of options_.silent_first.

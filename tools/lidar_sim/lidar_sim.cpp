@@ -84,19 +84,19 @@ struct LogRequest {
 
 }  // namespace
 
-std::vector<LidarSpec> MakeLidars(Model model, int count, const std::string& first_address) {
-  std::vector<LidarSpec> specs;
+std::vector<LidarSetup> MakeLidars(Model model, int count, const std::string& first_address) {
+  std::vector<LidarSetup> setups;
   std::array<uint8_t, 4> address{};
-  if (!ParseAddress(first_address, address)) return specs;
+  if (!ParseAddress(first_address, address)) return setups;
   for (int i = 0; i < count; ++i) {
-    LidarSpec spec;
-    spec.model = model;
-    spec.address = AddressText(address);
-    specs.push_back(spec);
+    LidarSetup setup;
+    setup.model = model;
+    setup.address = AddressText(address);
+    setups.push_back(setup);
     for (int b = 3; b >= 0 && ++address[static_cast<size_t>(b)] == 0; --b) {
     }
   }
-  return specs;
+  return setups;
 }
 
 class Simulator::Impl {
@@ -206,30 +206,31 @@ bool Simulator::Impl::Open() {
   imu_period_ns_ = 1e9 / options_.imu_rate;
 
   std::map<std::array<uint8_t, 4>, size_t>& seen = by_address_;
-  for (LidarSpec spec : options_.lidars) {
+  for (LidarSetup setup : options_.lidars) {
     std::array<uint8_t, 4> address{};
-    if (!ParseAddress(spec.address, address)) {
-      KESTO_LOG_ERROR("lidar-sim: not an IPv4 address: {}", spec.address);
+    if (!ParseAddress(setup.address, address)) {
+      KESTO_LOG_ERROR("lidar-sim: not an IPv4 address: {}", setup.address);
       return false;
     }
     if (!options_.allow_non_loopback && !IsLoopback(address)) {
       KESTO_LOG_ERROR("lidar-sim: {} is not a loopback address (allow other addresses explicitly)",
-                      spec.address);
+                      setup.address);
       return false;
     }
     if (!seen.emplace(address, lidars_.size()).second) {
-      KESTO_LOG_ERROR("lidar-sim: two lidars on {}", spec.address);
+      KESTO_LOG_ERROR("lidar-sim: two lidars on {}", setup.address);
       return false;
     }
-    if (spec.serial.empty()) {
+    if (setup.serial.empty()) {
       char serial[17];
-      std::snprintf(serial, sizeof serial, "%s%03u%03u%03u", spec.model == Model::kOrbit ? "ORB" : "VEL",
-                    address[1], address[2], address[3]);
-      spec.serial = serial;
+      std::snprintf(serial, sizeof serial, "%s%03u%03u%03u",
+                    setup.model == Model::kOrbit ? "ORB" : "VEL", address[1], address[2],
+                    address[3]);
+      setup.serial = serial;
     }
-    if (spec.serial.size() > 16) spec.serial.resize(16);
+    if (setup.serial.size() > 16) setup.serial.resize(16);
     Runtime runtime;
-    runtime.lidar = std::make_unique<EmulatedLidar>(spec, options_, &recorder_);
+    runtime.lidar = std::make_unique<EmulatedLidar>(setup, options_, &recorder_);
     if (options_.preset.point_port != 0) runtime.lidar->ApplyPreset(options_.preset);
     lidars_.push_back(std::move(runtime));
   }
@@ -253,8 +254,8 @@ bool Simulator::Impl::Open() {
 
 bool Simulator::Impl::OpenSockets(Runtime& runtime) {
   runtime.fds.fill(platform::kInvalidSocket);
-  const ModelPorts ports = PortsOf(runtime.lidar->spec().model);
-  const std::string& address = runtime.lidar->spec().address;
+  const ModelPorts ports = PortsOf(runtime.lidar->setup().model);
+  const std::string& address = runtime.lidar->setup().address;
   const uint16_t by_role[kPortCount] = {ports.discovery, ports.command, ports.push,
                                         ports.point,     ports.imu,     ports.log};
   std::map<uint16_t, int> opened;
@@ -289,7 +290,7 @@ bool Simulator::Impl::OpenSockets(Runtime& runtime) {
 
 void Simulator::Impl::WarnOfSharedSource() const {
   for (const Runtime& runtime : lidars_) {
-    const std::string& address = runtime.lidar->spec().address;
+    const std::string& address = runtime.lidar->setup().address;
     in_addr local{};
     local.s_addr = inet_addr(address.c_str());
     if (local.s_addr == htonl(INADDR_LOOPBACK)) continue;
@@ -452,7 +453,7 @@ int Simulator::Impl::Receive(int fd, uint16_t port, Runtime* owner) {
       }
       continue;
     }
-    const ModelPorts ports = PortsOf(target->lidar->spec().model);
+    const ModelPorts ports = PortsOf(target->lidar->setup().model);
     Port at = Port::kDiscovery;
     if (port == ports.command) {
       at = Port::kCommand;
@@ -611,7 +612,7 @@ void Simulator::Impl::SendImu(Runtime& runtime) {
 void Simulator::Impl::RecordStreamEnd(const Runtime& runtime, bool point) {
   const Bytes& last = point ? runtime.last_point : runtime.last_imu;
   if (last.empty()) return;
-  recorder_.Replace(runtime.lidar->spec().address, point ? ".point" : ".imu", last.data(),
+  recorder_.Replace(runtime.lidar->setup().address, point ? ".point" : ".imu", last.data(),
                     last.size());
 }
 
@@ -625,7 +626,7 @@ LidarSnapshot Simulator::Impl::Snapshot(size_t index) const {
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
     const EmulatedLidar& l = *runtime.lidar;
-    s.spec = l.spec();
+    s.setup = l.setup();
     s.configured = l.configured();
     s.work_mode = l.work_mode();
     s.point_type = l.point_type();

@@ -57,14 +57,14 @@
 namespace kesto::lidar_sim {
 
 // One emulated lidar.
-struct LidarSpec {
+struct LidarSetup {
   Model model = Model::kOrbit;
   std::string address;  // dotted IPv4; one lidar per address
   std::string serial;   // up to 16 characters; empty: generated from the model and address
 };
 
 // `count` lidars of `model` on consecutive addresses from `first_address`, serials generated.
-std::vector<LidarSpec> MakeLidars(Model model, int count, const std::string& first_address);
+std::vector<LidarSetup> MakeLidars(Model model, int count, const std::string& first_address);
 
 // Where a lidar streams before any host has configured it (benchmarks, a host that does not
 // configure). Host port 0 leaves that stream off.
@@ -96,7 +96,7 @@ struct SilentStart {
 };
 
 struct SimOptions {
-  std::vector<LidarSpec> lidars;
+  std::vector<LidarSetup> lidars;
   // Bind and send to 127.0.0.0/8 only unless set; other addresses are refused at Start, and
   // hosts outside loopback are not answered or streamed to.
   bool allow_non_loopback = false;
@@ -155,7 +155,7 @@ struct HostEndpoint {
 
 // What one lidar holds and has done. Counters run from Start.
 struct LidarSnapshot {
-  LidarSpec spec;
+  LidarSetup setup;
   bool configured = false;  // acknowledged at least one accepted set-parameters request
   uint8_t work_mode = 0;
   uint8_t point_type = 1;

@@ -93,7 +93,7 @@ leaves the machine. Ctrl-C ends it.
 bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::string& error) {
   int orbit = 0, vela = 0;
   std::string first_address = "127.0.0.2";
-  std::vector<LidarSpec> explicit_lidars;
+  std::vector<LidarSetup> explicit_lidars;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
     const auto value = [&](std::string& v) {
@@ -131,12 +131,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
       first_address = v;
     } else if (flag == "--lidar") {
       const size_t at = v.find('@');
-      LidarSpec spec;
-      if (at == std::string::npos || !ParseModel(v.substr(0, at), spec.model)) return bad(v);
+      LidarSetup setup;
+      if (at == std::string::npos || !ParseModel(v.substr(0, at), setup.model)) return bad(v);
       const std::vector<std::string> rest = Split(v.substr(at + 1), '/');
-      spec.address = rest[0];
-      if (rest.size() > 1) spec.serial = rest[1];
-      explicit_lidars.push_back(spec);
+      setup.address = rest[0];
+      if (rest.size() > 1) setup.serial = rest[1];
+      explicit_lidars.push_back(setup);
     } else if (flag == "--rate") {
       if (!ToNumber(v, d) || d <= 0 || d > 1e6) return bad(v);
       out.sim.point_rate = d;
@@ -217,7 +217,7 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
   }
   if (out.help) return true;
   if (orbit == 0 && vela == 0 && explicit_lidars.empty()) orbit = 1;
-  std::vector<LidarSpec> generated = MakeLidars(Model::kOrbit, orbit + vela, first_address);
+  std::vector<LidarSetup> generated = MakeLidars(Model::kOrbit, orbit + vela, first_address);
   if (generated.size() != static_cast<size_t>(orbit + vela)) {
     error = "bad value for --first-address: " + first_address;
     return false;
@@ -232,7 +232,8 @@ std::string StatusLine(const LidarSnapshot& s) {
   char line[320];
   std::snprintf(line, sizeof line,
                 "%-15s %-5s %-16s %-12s mode %u type %u imu %-3s points %llu imu %llu pushes %llu -> %s",
-                s.spec.address.c_str(), std::string(ModelName(s.spec.model)).c_str(), s.spec.serial.c_str(),
+                s.setup.address.c_str(), std::string(ModelName(s.setup.model)).c_str(),
+                s.setup.serial.c_str(),
                 s.configured ? "configured" : "unconfigured", s.work_mode, s.point_type,
                 s.imu_enabled ? "on" : "off", static_cast<unsigned long long>(s.point_packets),
                 static_cast<unsigned long long>(s.imu_packets),

@@ -94,7 +94,7 @@ TEST_F(EmulatorTest, ConfiguredLidarsOfBothModelsStreamToTheHost) {
     EXPECT_EQ(lidar.point_host.address, kHost);
     EXPECT_EQ(lidar.point_host.port, HostPorts(type).point_data_port);
     EXPECT_EQ(lidar.imu_host.port, HostPorts(type).imu_data_port);
-    EXPECT_EQ(SendWorkMode(general_, TextToHandle(lidar.spec.address), 1, nullptr, nullptr), 0);
+    EXPECT_EQ(SendWorkMode(general_, TextToHandle(lidar.setup.address), 1, nullptr, nullptr), 0);
   }
   ASSERT_TRUE(WaitFor([&] { return SeenTypes(points_) == std::set<uint8_t>{kOrbit, kVela}; }));
   ASSERT_TRUE(WaitFor([&] { return SeenTypes(imu_) == std::set<uint8_t>{kOrbit, kVela}; }));

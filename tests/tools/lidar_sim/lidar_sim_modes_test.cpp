@@ -377,7 +377,7 @@ TEST_F(ModesTest, LogFileGoesOutAsStartDataEndAndRepliesAreCounted) {
 }
 
 TEST(LidarSimStartTest, RefusesAddressesOutsideLoopbackAndDuplicates) {
-  const std::vector<std::vector<LidarSpec>> refused = {
+  const std::vector<std::vector<LidarSetup>> refused = {
       {{Model::kOrbit, "10.1.2.3", ""}},
       {{Model::kOrbit, "127.0.0.2", ""}, {Model::kVela, "127.0.0.2", ""}},
       {{Model::kVela, "127.0.0", ""}},
@@ -388,7 +388,7 @@ TEST(LidarSimStartTest, RefusesAddressesOutsideLoopbackAndDuplicates) {
     options.lidars = lidars;
     Simulator sim(options);
     EXPECT_FALSE(sim.Start());
-    EXPECT_EQ(sim.Snapshot(0).spec.address, "");
+    EXPECT_EQ(sim.Snapshot(0).setup.address, "");
   }
 }
 

@@ -148,8 +148,8 @@ class SessionTest : public ::testing::Test {
 
   void SetUp() override {
     for (const LidarUnderTest& lidar : kLidars) {
-      options_.lidars.push_back(
-          LidarSpec{lidar.dev_type == 9 ? Model::kOrbit : Model::kVela, lidar.address, lidar.serial});
+      const Model model = lidar.dev_type == 9 ? Model::kOrbit : Model::kVela;
+      options_.lidars.push_back(LidarSetup{model, lidar.address, lidar.serial});
     }
     options_.point_rate = 500;
     options_.imu_rate = 100;
