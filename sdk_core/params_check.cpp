@@ -6,7 +6,7 @@
 #include "build_request.h"
 #include "kesto_lidar_sdk.h"
 #include "kit_log.h"
-#include "model_map.h"
+#include "model_table.h"
 
 namespace kesto::lidar {
 namespace {
@@ -83,9 +83,10 @@ bool ConfigChecker::CheckLidarIp() {
 }
 
 void ConfigChecker::CheckPort(uint8_t dev_type, LidarNetInfo& lidar_net_info) {
-  if (dev_type != kKestoLidarDevTypeOrbit) return;
+  const LidarModel* model = FindModel(dev_type);
+  if (model == nullptr || !model->fixed_ports) return;
   for (const FixedPort& port : kOrbitFixedPorts) {
-    const uint16_t fixed = kOrbitLidarPorts.*port.field;
+    const uint16_t fixed = model->lidar_ports.*port.field;
     if (lidar_net_info.*port.field == fixed) continue;
     KESTO_LOG_ERROR("{}{}", port.message, fixed);
     lidar_net_info.*port.field = fixed;

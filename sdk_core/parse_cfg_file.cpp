@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "kit_log.h"
-#include "model_map.h"
+#include "model_table.h"
 
 // The framework and log-capture settings are steps of Parse, and their lines name it, whichever
 // helper reads them.
@@ -292,6 +292,7 @@ bool ConfigFileParser::Parse(std::shared_ptr<LidarCfgList>& lidars_cfg,
   if (!ParseMasterSdk(doc, *sdk_framework_cfg)) return false;
   if (!ParseLoggerCfg(doc, *lidar_logger_cfg)) return false;
   for (const LidarModel& model : kLidarModels) {
+    if (model.name.empty()) continue;  // a model without a section of its own
     const Json* section = Member(doc, model.name);
     if (section == nullptr || !section->IsObject()) continue;
     const auto code = kLidarModelMap.find(std::string(model.name));

@@ -8,7 +8,7 @@
 #include "key_value_list.h"
 #include "kesto_lidar_sdk.h"
 #include "kit_log.h"
-#include "model_map.h"
+#include "model_table.h"
 
 namespace kesto::lidar {
 namespace {
@@ -73,20 +73,19 @@ const std::string& ConfiguredAddress(const HostNetInfo& host) {
 
 // Lidar-side source ports of the point-cloud and IMU streams, by device type.
 bool PointCloudSourcePort(uint8_t dev_type, uint16_t& port) {
-  switch (dev_type) {
-    case kKestoLidarDevTypeVela: port = 57000; return true;
-    case kKestoLidarDevTypeOrbit: port = kOrbitLidarPorts.point_data_port; return true;
-    case kKestoLidarDevTypeUnnamed: port = 10000; return true;
-    default: return false;
-  }
+  const LidarModel* model = FindModel(dev_type);
+  if (model == nullptr || model->lidar_ports.point_data_port == 0) return false;
+  port = model->lidar_ports.point_data_port;
+  return true;
 }
 bool ImuSourcePort(uint8_t dev_type, uint16_t& port) {
-  switch (dev_type) {
-    case kKestoLidarDevTypeVela: port = 58000; return true;
-    case kKestoLidarDevTypeOrbit: port = kOrbitLidarPorts.imu_data_port; return true;
-    default: return false;
-  }
+  const LidarModel* model = FindModel(dev_type);
+  if (model == nullptr || !model->has_imu) return false;
+  port = model->lidar_ports.imu_data_port;
+  return true;
 }
+
+const LidarNetInfo& OrbitPorts() { return FindModel(kKestoLidarDevTypeOrbit)->lidar_ports; }
 
 }  // namespace
 
@@ -144,7 +143,8 @@ bool IpToU8(const std::string& ip, uint8_t* out) {
 bool BuildUpdateLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& buffer,
                                 uint16_t& length) {
   const HostNetInfo& host = cfg.host_net_info;
-  const bool with_imu = cfg.dev_type != kKestoLidarDevTypeUnnamed;
+  const LidarModel* model = FindModel(cfg.dev_type);
+  const bool with_imu = model == nullptr || model->has_imu;
   uint16_t point_src = 0;
   uint16_t imu_src = 0;
   if (!PointCloudSourcePort(cfg.dev_type, point_src) ||
@@ -181,7 +181,7 @@ bool BuildUpdateOrbitLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& bu
     return false;
   }
   if (!AppendHostIpCfg(buffer, length, kKeyStateInfoHostIpCfg, ConfiguredAddress(host),
-                       host.push_msg_port, kOrbitLidarPorts.push_msg_port)) {
+                       host.push_msg_port, OrbitPorts().push_msg_port)) {
     if (IsMulticast(host)) {
       KESTO_LOG_ERROR("Build update lidar cfg request failed, init pointcloud multicast ip addr failed.");
     } else {
@@ -190,13 +190,13 @@ bool BuildUpdateOrbitLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& bu
     return false;
   }
   if (!AppendHostIpCfg(buffer, length, kKeyPointCloudHostIpCfg, ConfiguredAddress(host),
-                       host.point_data_port, kOrbitLidarPorts.point_data_port)) {
+                       host.point_data_port, OrbitPorts().point_data_port)) {
     KESTO_LOG_ERROR("Build update lidar cfg request failed, init pointcloud {} ip addr failed.",
                     AddressKind(host));
     return false;
   }
   if (!AppendHostIpCfg(buffer, length, kKeyImuHostIpCfg, ConfiguredAddress(host),
-                       host.imu_data_port, kOrbitLidarPorts.imu_data_port)) {
+                       host.imu_data_port, OrbitPorts().imu_data_port)) {
     KESTO_LOG_ERROR("Build update lidar cfg request failed, init imu {} ip addr failed.",
                     AddressKind(host));
     return false;
