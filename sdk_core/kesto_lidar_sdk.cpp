@@ -1,40 +1,58 @@
-// The kit's public entry points. Application thread, except where the public header says
-// otherwise.
+// The kit's public entry points, over the current Kit: the start creates it, the stop destroys
+// it. Start, stop and the observer setters run on the application thread; the commands on any
+// thread, including from inside observers and completions on the kit's threads.
 #include "kesto_lidar_sdk.h"
 
+#include <memory>
+#include <mutex>
+
 #include "command_impl.h"
-#include "data_handler.h"
-#include "device_manager.h"
-#include "general_command_handler.h"
+#include "kit.h"
 #include "kit_log.h"
-#include "logger_manager.h"
-#include "params_check.h"
-#include "parse_cfg_file.h"
 #include "socket.h"
 
-using kesto::lidar::DataHandler;
-using kesto::lidar::DeviceManager;
-using kesto::lidar::GeneralCommandHandler;
-using kesto::lidar::LoggerManager;
+using kesto::lidar::Kit;
 
 namespace {
+
+// An observer as the application set it, kept across starts: observers set before a start
+// stay in place through it.
+template <typename Function>
+struct StoredObserver {
+  Function function = nullptr;
+  void* client_data = nullptr;
+};
+
+// Application thread only.
+struct Observers {
+  StoredObserver<KestoLidarDataObserver> point_cloud;
+  StoredObserver<KestoLidarDataObserver> imu;
+  StoredObserver<KestoLidarPushMessageObserver> push_message;
+  StoredObserver<KestoLidarInfoChangeObserver> info_change;
+};
+Observers g_observers;
 
 // Set only by a successful start, cleared by the stop. Application thread only.
 bool g_started = false;
 
-bool StartFromConfigFile(const char* cfg_path) {
-  using namespace kesto::lidar;
-  std::shared_ptr<LidarCfgList> lidars_cfg;
-  std::shared_ptr<LidarCfgList> custom_lidars_cfg;
-  std::shared_ptr<KestoLidarLoggerCfg> lidar_logger_cfg;
-  std::shared_ptr<KestoLidarSdkFrameworkCfg> sdk_framework_cfg;
-  if (!ConfigFileParser(cfg_path).Parse(lidars_cfg, custom_lidars_cfg, lidar_logger_cfg,
-                                        sdk_framework_cfg)) {
-    return false;
-  }
-  if (!ConfigChecker(lidars_cfg, custom_lidars_cfg).Check()) return false;
-  return DeviceManager::GetInstance().Init(lidars_cfg, custom_lidars_cfg, lidar_logger_cfg,
-                                           sdk_framework_cfg);
+// The running kit. Commands take a reference under the mutex, so a command racing the stop
+// keeps the kit alive until it returns (its lidars are gone by then, so it fails).
+std::mutex g_kit_mutex;
+std::shared_ptr<Kit> g_kit;  // guarded by g_kit_mutex
+
+std::shared_ptr<Kit> CurrentKit() {
+  std::lock_guard<std::mutex> lock(g_kit_mutex);
+  return g_kit;
+}
+
+void ApplyObservers(Kit& kit) {
+  kit.data().SetPointCloudObserver(g_observers.point_cloud.function,
+                                   g_observers.point_cloud.client_data);
+  kit.data().SetImuDataObserver(g_observers.imu.function, g_observers.imu.client_data);
+  kit.commands().SetPushMessageObserver(g_observers.push_message.function,
+                                        g_observers.push_message.client_data);
+  kit.setup().SetInfoChangeObserver(g_observers.info_change.function,
+                                    g_observers.info_change.client_data);
 }
 
 }  // namespace
@@ -44,12 +62,18 @@ bool KestoSdkStart(const char* cfg_path, const char* host_ip,
   if (g_started) return false;
   if (!kesto::platform::SocketStartup()) return false;
   kesto::lidar::log::Setup();
-  if (cfg_path != nullptr) {
-    if (!StartFromConfigFile(cfg_path)) return false;
-  } else if (host_ip != nullptr) {
-    if (!DeviceManager::GetInstance().Init(host_ip, log_cfg_info)) return false;
-  } else {
+  if (cfg_path == nullptr && host_ip == nullptr) return false;
+  auto kit = std::make_shared<Kit>();
+  ApplyObservers(*kit);
+  const bool started = cfg_path != nullptr ? kit->StartFromConfigFile(cfg_path)
+                                           : kit->StartOnHost(host_ip, log_cfg_info);
+  if (!started) {
+    kit->Stop();
     return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(g_kit_mutex);
+    g_kit = std::move(kit);
   }
   g_started = true;
   return true;
@@ -57,44 +81,73 @@ bool KestoSdkStart(const char* cfg_path, const char* host_ip,
 
 void KestoSdkStop(void) {
   if (!g_started) return;
-  LoggerManager::GetInstance().Uninit();
+  std::shared_ptr<Kit> kit;
+  {
+    std::lock_guard<std::mutex> lock(g_kit_mutex);
+    kit.swap(g_kit);
+  }
   // The device manager closes its sockets before the socket library is released: Winsock
   // resets every socket still open at its clean-up, under IO threads still selecting on them.
-  DeviceManager::GetInstance().Stop();
+  kit->Stop();
   kesto::platform::SocketCleanup();
-  DataHandler::GetInstance().Clear();
-  GeneralCommandHandler::GetInstance().Destroy();
+  // The data observers and the information-change observer are set again after a new start;
+  // the push-message observer stays.
+  g_observers.point_cloud = {};
+  g_observers.imu = {};
+  g_observers.info_change = {};
+  kit.reset();
   kesto::lidar::log::Drop();
   g_started = false;
 }
 
 void SetPointCloudObserver(KestoLidarDataObserver cb, void* client_data) {
-  DataHandler::GetInstance().SetPointCloudObserver(cb, client_data);
+  g_observers.point_cloud = {cb, client_data};
+  if (std::shared_ptr<Kit> kit = CurrentKit()) kit->data().SetPointCloudObserver(cb, client_data);
 }
 
 void SetImuDataObserver(KestoLidarDataObserver cb, void* client_data) {
-  DataHandler::GetInstance().SetImuDataObserver(cb, client_data);
+  g_observers.imu = {cb, client_data};
+  if (std::shared_ptr<Kit> kit = CurrentKit()) kit->data().SetImuDataObserver(cb, client_data);
 }
 
 void SetPushMessageObserver(KestoLidarPushMessageObserver cb, void* client_data) {
-  GeneralCommandHandler::GetInstance().SetPushMessageObserver(cb, client_data);
+  g_observers.push_message = {cb, client_data};
+  if (std::shared_ptr<Kit> kit = CurrentKit()) {
+    kit->commands().SetPushMessageObserver(cb, client_data);
+  }
 }
 
 void SetInfoChangeObserver(KestoLidarInfoChangeObserver cb, void* client_data) {
-  GeneralCommandHandler::GetInstance().SetInfoChangeObserver(cb, client_data);
+  g_observers.info_change = {cb, client_data};
+  if (std::shared_ptr<Kit> kit = CurrentKit()) kit->setup().SetInfoChangeObserver(cb, client_data);
 }
 
 kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,
                                   void* client_data) {
-  return kesto::lidar::RequestPointDataType(handle, data_type, cb, client_data);
+  std::shared_ptr<Kit> kit = CurrentKit();
+  if (!kit) {
+    KESTO_LOG_ERROR("Send command failed, the kit is not started, the handle:{}.", handle);
+    return kesto::lidar::StatusSendFailed;
+  }
+  return kesto::lidar::RequestPointDataType(kit->commands(), handle, data_type, cb, client_data);
 }
 
 kesto_status RequestWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControlCallback cb,
                              void* client_data) {
-  return kesto::lidar::RequestWorkMode(handle, work_mode, cb, client_data);
+  std::shared_ptr<Kit> kit = CurrentKit();
+  if (!kit) {
+    KESTO_LOG_ERROR("Send command failed, the kit is not started, the handle:{}.", handle);
+    return kesto::lidar::StatusSendFailed;
+  }
+  return kesto::lidar::RequestWorkMode(kit->commands(), handle, work_mode, cb, client_data);
 }
 
 kesto_status QueryKestoLidarInternalInfo(uint32_t handle, KestoLidarInternalInfoCallback cb,
                                          void* client_data) {
-  return kesto::lidar::QueryKestoLidarInternalInfo(handle, cb, client_data);
+  std::shared_ptr<Kit> kit = CurrentKit();
+  if (!kit) {
+    KESTO_LOG_ERROR("Query kesto lidar internal info failed.");
+    return kesto::lidar::StatusUnknownLidar;
+  }
+  return kesto::lidar::QueryKestoLidarInternalInfo(kit->commands(), handle, cb, client_data);
 }

@@ -74,36 +74,9 @@ kesto_status QueryKestoLidarInternalInfo(GeneralCommandHandler& general, uint32_
                                                                                    client_data));
 }
 
-kesto_status SendImuDataEnable(uint32_t handle, KestoLidarAsyncControlCallback cb,
-                               void* client_data) {
-  return SendImuDataEnable(GeneralCommandHandler::GetInstance(), handle, cb, client_data);
-}
-
-kesto_status SendPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,
-                               void* client_data) {
-  return SendPointDataType(GeneralCommandHandler::GetInstance(), handle, data_type, cb,
-                           client_data);
-}
-
-kesto_status SendWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControlCallback cb,
-                          void* client_data) {
-  return SendWorkMode(GeneralCommandHandler::GetInstance(), handle, work_mode, cb, client_data);
-}
-
-kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,
-                                  void* client_data) {
-  return RequestPointDataType(GeneralCommandHandler::GetInstance(), handle, data_type, cb,
-                              client_data);
-}
-
-kesto_status RequestWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControlCallback cb,
-                             void* client_data) {
-  return SendWorkMode(GeneralCommandHandler::GetInstance(), handle, work_mode, cb, client_data);
-}
-
-kesto_status QueryKestoLidarInternalInfo(uint32_t handle, KestoLidarInternalInfoCallback cb,
-                                         void* client_data) {
-  return QueryKestoLidarInternalInfo(GeneralCommandHandler::GetInstance(), handle, cb, client_data);
+kesto_status RequestWorkMode(GeneralCommandHandler& general, uint32_t handle, int work_mode,
+                             KestoLidarAsyncControlCallback cb, void* client_data) {
+  return SendWorkMode(general, handle, work_mode, cb, client_data);
 }
 
 }  // namespace kesto::lidar

@@ -6,7 +6,7 @@
 // failed send, on this one), -9 when the lidar has no model handler and -7 when the query has no
 // key list for it (the completion then never runs). A null completion is allowed: the command
 // is sent and its outcome dropped. Safe from any thread, including from inside completions and
-// observers. The forms without a handler use the kit's single instance.
+// observers.
 #include <cstdint>
 
 #include "kesto_lidar_sdk.h"
@@ -14,24 +14,6 @@
 namespace kesto::lidar {
 
 class GeneralCommandHandler;
-
-// "imu_data_en" = 1.
-kesto_status SendImuDataEnable(uint32_t handle, KestoLidarAsyncControlCallback cb,
-                               void* client_data);
-// "pcl_data_type" = the low byte of `data_type`.
-kesto_status SendPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,
-                               void* client_data);
-// "work_tgt_mode" = the low byte of `work_mode`.
-kesto_status SendWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControlCallback cb,
-                          void* client_data);
-// Type 0 asks for IMU data (SendImuDataEnable), any other type sets the point data type.
-kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,
-                                  void* client_data);
-kesto_status RequestWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncControlCallback cb,
-                             void* client_data);
-// The internal-info keys of the lidar's model.
-kesto_status QueryKestoLidarInternalInfo(uint32_t handle, KestoLidarInternalInfoCallback cb,
-                                         void* client_data);
 
 kesto_status SendImuDataEnable(GeneralCommandHandler& general, uint32_t handle,
                                KestoLidarAsyncControlCallback cb, void* client_data);
@@ -41,6 +23,9 @@ kesto_status SendWorkMode(GeneralCommandHandler& general, uint32_t handle, int w
                           KestoLidarAsyncControlCallback cb, void* client_data);
 kesto_status RequestPointDataType(GeneralCommandHandler& general, uint32_t handle, int data_type,
                                   KestoLidarAsyncControlCallback cb, void* client_data);
+kesto_status RequestWorkMode(GeneralCommandHandler& general, uint32_t handle, int work_mode,
+                             KestoLidarAsyncControlCallback cb, void* client_data);
+// The internal-info keys of the lidar's model.
 kesto_status QueryKestoLidarInternalInfo(GeneralCommandHandler& general, uint32_t handle,
                                          KestoLidarInternalInfoCallback cb, void* client_data);
 

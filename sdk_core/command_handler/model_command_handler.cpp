@@ -22,50 +22,35 @@ namespace {
 using spdlog::level::err;
 using spdlog::level::info;
 
-// The completion of a configuration request. Holds its handler weakly: the pending entry may
-// outlive the handler (the table survives a stop of the kit, the handlers do not).
-class UpdateLidarCompletion : public CommandCallback {
+// The completion of a configuration request: reads the acknowledgement into its record and
+// hands the outcome, as the model handler words it in the log, to whoever asked. The model
+// handlers live as long as the pending table that holds this completion (both are the general
+// command handler's), so the plain reference stays valid.
+class ConfigurationCompletion : public CommandCallback {
  public:
-  explicit UpdateLidarCompletion(std::weak_ptr<ModelCommandHandler> handler)
-      : handler_(std::move(handler)) {}
+  ConfigurationCompletion(const ModelCommandHandler& handler, ConfigDone done)
+      : handler_(handler), done_(std::move(done)) {}
 
   void Execute(int32_t status, uint32_t handle, const uint8_t* response, size_t length) override {
-    const std::shared_ptr<ModelCommandHandler> handler = handler_.lock();
-    if (!handler) return;  // the kit was stopped since: this lidar belongs to a past run
+    ConfigOutcome outcome;
     if (response == nullptr) {
-      ModelCommandHandler::UpdateLidarCallback(status, handle, nullptr, handler.get());
-      return;
+      outcome = handler_.ConfigurationResult(status, handle, nullptr);
+    } else {
+      ResponseRecord<KestoLidarAsyncControlResponse> record(response, length);
+      outcome = handler_.ConfigurationResult(status, handle, record.get());
     }
-    ResponseRecord<KestoLidarAsyncControlResponse> record(response, length);
-    ModelCommandHandler::UpdateLidarCallback(status, handle, record.get(), handler.get());
+    if (done_) done_(outcome);
   }
 
  private:
-  std::weak_ptr<ModelCommandHandler> handler_;
+  const ModelCommandHandler& handler_;
+  ConfigDone done_;
 };
 
 }  // namespace
 
-ModelCommandHandler::ModelCommandHandler(const ModelTraits& traits, DeviceLink* device_link,
-                                         GeneralCommandHandler& general)
-    : traits_(traits),
-      device_link_(device_link),
-      general_(general),
-      codec_(std::make_unique<SdkProtocol>()) {}
-
-bool ModelCommandHandler::SetCustomLidarCfgs(const std::map<uint32_t, KestoLidarCfg>& cfgs) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  for (const auto& [handle, cfg] : cfgs) {
-    if (cfg.dev_type == traits_.dev_type) custom_cfgs_.emplace(handle, cfg);  // first one wins
-  }
-  return true;
-}
-
-bool ModelCommandHandler::SetHostIpMode(int mode) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  host_ip_mode_ = mode;
-  return true;
-}
+ModelCommandHandler::ModelCommandHandler(const ModelTraits& traits, GeneralCommandHandler& general)
+    : traits_(traits), general_(general), codec_(std::make_unique<SdkProtocol>()) {}
 
 void ModelCommandHandler::Handle(uint32_t handle, uint16_t port, const CommandPacket& packet) {
   if (packet.cmd_type == kCommandTypeAck) {
@@ -84,26 +69,7 @@ void ModelCommandHandler::Handle(uint32_t handle, uint16_t port, const CommandPa
   // A list that cannot be converted is still delivered, as an empty text.
   std::string text;
   KeyValueListToJson(packet.data, packet.data_len, text);
-  general_.DeliverPushMessage(handle, text);
-}
-
-void ModelCommandHandler::UpdateLidarCfg(uint32_t handle, uint16_t lidar_cmd_port) {
-  std::optional<KestoLidarCfg> cfg;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (configured_.count(handle) != 0) return;
-    auto it = custom_cfgs_.find(handle);
-    if (it != custom_cfgs_.end()) cfg = it->second;
-  }
-  if (cfg) SetCustomLidar(handle, lidar_cmd_port, *cfg);
-}
-
-void ModelCommandHandler::UpdateViewLidarCfg(const ViewLidarIpInfo& info) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (configured_.count(info.handle) != 0) return;
-  }
-  SetViewLidar(info);
+  general_.DeliverPushMessage(handle, traits_.dev_type, text);
 }
 
 int8_t ModelCommandHandler::SendCommand(const CommandPacket& packet) {
@@ -125,15 +91,15 @@ int8_t ModelCommandHandler::Send(const CommandPacket& packet, uint16_t port, Cha
   std::vector<uint8_t> buffer(kMaxFrameLength + 1, 0);
   int length = 0;
   int sent = -1;  // an encoding failure (a payload beyond the frame) counts as a failed send
+  DeviceLink* link = general_.link();
   if (codec_->EncodeFrame(buffer.data(), kMaxFrameLength, length, packet) == 0 &&
-      device_link_ != nullptr) {
+      link != nullptr) {
     const uint32_t dest = TextToHandle(packet.lidar_ip);
     const auto size = static_cast<size_t>(length);
     sent = channel == Channel::kCommand
-               ? device_link_->SendCommand(traits_.dev_type, packet.handle, buffer.data(), size,
-                                           dest, port)
-               : device_link_->SendLogCommand(traits_.dev_type, packet.handle, buffer.data(), size,
-                                              dest, port);
+               ? link->SendCommand(traits_.dev_type, packet.handle, buffer.data(), size, dest, port)
+               : link->SendLogCommand(traits_.dev_type, packet.handle, buffer.data(), size, dest,
+                                      port);
   }
   if (sent >= 0) return 0;
   MODEL_LOG(err, "Sent cmd to lidar failed, the send_byte:{}, cmd_id:{}, seq:{}, lidar_ip:{}", sent,
@@ -149,64 +115,56 @@ int8_t ModelCommandHandler::Send(const CommandPacket& packet, uint16_t port, Cha
   return -9;
 }
 
-void ModelCommandHandler::SetCustomLidar(uint32_t handle, uint16_t lidar_cmd_port,
-                                         const KestoLidarCfg& cfg) {
+bool ModelCommandHandler::SendConfiguration(uint32_t handle, const KestoLidarCfg& cfg,
+                                            uint16_t lidar_cmd_port, ConfigDone done) {
   RequestBuffer request{};
   uint16_t length = 0;
   if (!traits_.build_request(cfg, request, length)) {
     MODEL_LOG(err, "Build update lidar cfg request failed.");
-    return;
+    return false;
   }
-  SendConfiguration(handle, request, length, lidar_cmd_port);
+  SendConfigurationRequest(handle, request, length, lidar_cmd_port, std::move(done));
+  return true;
 }
 
-void ModelCommandHandler::SetViewLidar(const ViewLidarIpInfo& info) {
+bool ModelCommandHandler::SendViewConfiguration(const ViewLidarIpInfo& info, ConfigDone done) {
   RequestBuffer request{};
   uint16_t length = 0;
   if (!BuildUpdateViewLidarCfgRequest(info, request, length)) {
     MODEL_LOG(err, "Build update view lidar cfg request failed.");
-    return;
+    return false;
   }
-  SendConfiguration(info.handle, request, length, info.lidar_cmd_port);
+  SendConfigurationRequest(info.handle, request, length, info.lidar_cmd_port, std::move(done));
+  return true;
 }
 
-void ModelCommandHandler::SendConfiguration(uint32_t handle, const RequestBuffer& request,
-                                            uint16_t length, uint16_t port) {
+void ModelCommandHandler::SendConfigurationRequest(uint32_t handle, const RequestBuffer& request,
+                                                   uint16_t length, uint16_t port,
+                                                   ConfigDone done) {
   const CommandPacket packet =
       MakeCommandPacket(handle, kCmdIdSetParameters, request.data(), length,
-                        std::make_shared<UpdateLidarCompletion>(weak_from_this()));
+                        std::make_shared<ConfigurationCompletion>(*this, std::move(done)));
   SendCommand(packet, port);
 }
 
-void ModelCommandHandler::UpdateLidarCallback(kesto_status status, uint32_t handle,
-                                              KestoLidarAsyncControlResponse* response,
-                                              void* client_data) {
-  auto* handler = static_cast<ModelCommandHandler*>(client_data);
-  const char* file = handler != nullptr ? handler->traits_.log_file : "model_command_handler.cpp";
+ConfigOutcome ModelCommandHandler::ConfigurationResult(
+    kesto_status status, uint32_t handle, const KestoLidarAsyncControlResponse* response) const {
   if (status != StatusSuccess) {
-    log::Write(info, file, __func__, __LINE__, "Update lidar failed, the status:{}", status);
-    return;
+    MODEL_LOG(info, "Update lidar failed, the status:{}", status);
+    return ConfigOutcome::kUnanswered;
   }
   if (response == nullptr) {
-    log::Write(err, file, __func__, __LINE__,
-               "Update lidar failed, the handle:{}, status:{}, response is nullptr.", handle,
-               status);
-    return;
+    MODEL_LOG(err, "Update lidar failed, the handle:{}, status:{}, response is nullptr.", handle,
+              status);
+    return ConfigOutcome::kUnanswered;
   }
-  const uint8_t ret_code = response->ret_code;
-  const uint16_t error_key = response->error_key;
-  if (ret_code == 0 && error_key == 0) {
-    if (handler != nullptr) {
-      std::lock_guard<std::mutex> lock(handler->mutex_);
-      handler->configured_.insert(handle);
-    }
-    log::Write(info, file, __func__, __LINE__, "Update lidar:{} succ.", handle);
-    if (handler != nullptr) handler->general_.KestoLidarInfoChange(handle);
-    return;
+  if (response->ret_code == 0 && response->error_key == 0) {
+    MODEL_LOG(info, "Update lidar:{} succ.", handle);
+    return ConfigOutcome::kAccepted;
   }
-  if (handler != nullptr) handler->general_.KestoLidarInfoChange(handle);
-  log::Write(err, file, __func__, __LINE__, "Update lidar failed, the ret_code:{}, error_key:{}",
-             ret_code, error_key);
+  MODEL_LOG(err, "Update lidar failed, the ret_code:{}, error_key:{}", response->ret_code,
+            response->error_key);
+  return ConfigOutcome::kRefused;
 }
 
 }  // namespace kesto::lidar

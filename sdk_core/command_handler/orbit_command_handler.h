@@ -11,8 +11,8 @@ extern const ModelTraits kOrbitTraits;
 
 class OrbitCommandHandler : public ModelCommandHandler {
  public:
-  OrbitCommandHandler(DeviceLink* device_link, GeneralCommandHandler& general)
-      : ModelCommandHandler(kOrbitTraits, device_link, general) {}
+  explicit OrbitCommandHandler(GeneralCommandHandler& general)
+      : ModelCommandHandler(kOrbitTraits, general) {}
 };
 
 }  // namespace kesto::lidar

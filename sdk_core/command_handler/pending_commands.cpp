@@ -47,9 +47,13 @@ size_t PendingCommandTable::Size() const {
   return entries_.size();
 }
 
-void PendingCommandTable::Clear() {
+std::vector<PendingCommand> PendingCommandTable::TakeAll() {
+  std::vector<PendingCommand> all;
   std::lock_guard<std::mutex> lock(mutex_);
+  all.reserve(entries_.size());
+  for (auto& [seq, entry] : entries_) all.push_back(std::move(entry));
   entries_.clear();
+  return all;
 }
 
 }  // namespace kesto::lidar

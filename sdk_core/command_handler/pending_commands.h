@@ -38,8 +38,8 @@ class PendingCommandTable {
   // order.
   std::vector<PendingCommand> TakeExpired(TimePoint now);
   size_t Size() const;
-  // Forgets every entry without completing it. Tests only.
-  void Clear();
+  // Every entry, taken out, in ascending sequence order: the kit's stop completes them.
+  std::vector<PendingCommand> TakeAll();
 
  private:
   mutable std::mutex mutex_;

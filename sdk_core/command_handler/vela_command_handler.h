@@ -11,8 +11,8 @@ extern const ModelTraits kVelaTraits;
 
 class VelaCommandHandler : public ModelCommandHandler {
  public:
-  VelaCommandHandler(DeviceLink* device_link, GeneralCommandHandler& general)
-      : ModelCommandHandler(kVelaTraits, device_link, general) {}
+  explicit VelaCommandHandler(GeneralCommandHandler& general)
+      : ModelCommandHandler(kVelaTraits, general) {}
 };
 
 }  // namespace kesto::lidar

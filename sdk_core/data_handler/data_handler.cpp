@@ -4,11 +4,6 @@
 
 namespace kesto::lidar {
 
-DataHandler& DataHandler::GetInstance() {
-  static DataHandler instance;
-  return instance;
-}
-
 bool DataHandler::Init() {
   KESTO_LOG_INFO("Data Handler Init Succ.");
   return true;

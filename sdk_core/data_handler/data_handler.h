@@ -9,7 +9,7 @@
 namespace kesto::lidar {
 
 // Hands every point-cloud and IMU datagram to the application's observer of its kind.
-// Process-wide single instance.
+// One per kit (the Kit owns it).
 //
 // Threads: Handle runs on the data IO thread (or any thread; it takes no lock and allocates
 // nothing). The setters and Clear run on the application thread, possibly while Handle runs,
@@ -17,7 +17,6 @@ namespace kesto::lidar {
 // scheme makes a dispatch never call through a replaced and freed observer.
 class DataHandler {
  public:
-  static DataHandler& GetInstance();
 
   DataHandler() = default;
   DataHandler(const DataHandler&) = delete;

@@ -6,17 +6,14 @@
 
 #include "device_manager.h"
 #include "kit_log.h"
+#include "lidar_directory.h"
 #include "logger_manager.h"
+#include "model_table.h"
 #include "socket_util.h"
 
 namespace kesto::lidar {
 
 namespace {
-
-constexpr uint16_t kDetectionPort = 56000;
-constexpr uint16_t kFixedCommandPort = 42867;
-constexpr uint16_t kDebugPointCloudPort = 44332;
-constexpr uint8_t kDevTypeWithFixedPort = 16;
 
 // "local" in a configuration entry means every interface.
 std::string LocalAddressOf(const std::string& host_ip) {
@@ -54,17 +51,17 @@ bool DeviceManager::OpenChannelLocked(const std::string& key, const std::string&
   }
   // Registered under the lock: Stop's removals, posted after it takes the lock, then reach the
   // loop after this registration.
-  Register(thread, fd, !is_command);
+  Register(thread, fd, is_command ? &command_context_ : &data_context_);
   opened = fd;
   return true;
 }
 
-char DeviceManager::data_channel_tag_ = 0;
-
-void DeviceManager::Register(const std::shared_ptr<IOThread>& thread, int fd, bool data_channel) {
+void DeviceManager::Register(const std::shared_ptr<IOThread>& thread, int fd,
+                             ReceiveContext* context) {
   if (!thread) return;
-  void* tag = data_channel ? &data_channel_tag_ : nullptr;
-  if (std::shared_ptr<IOLoop> loop = thread->GetLoop().lock()) loop->AddDelegate(fd, this, tag);
+  if (std::shared_ptr<IOLoop> loop = thread->GetLoop().lock()) {
+    loop->AddDelegate(fd, this, context);
+  }
 }
 
 bool DeviceManager::CreateChannel() {
@@ -72,12 +69,7 @@ bool DeviceManager::CreateChannel() {
     KESTO_LOG_ERROR("Create detection channel failed.");
     return false;
   }
-  LidarCfgList entries;
-  {
-    std::lock_guard<std::mutex> lock(channels_mutex_);
-    if (custom_lidars_cfg_) entries = *custom_lidars_cfg_;
-  }
-  for (const KestoLidarCfg& cfg : entries) {
+  for (const KestoLidarCfg& cfg : directory_.CustomCfgs()) {
     if (!CreateDataChannel(cfg.host_net_info)) {
       KESTO_LOG_ERROR("Create data channel failed.");
       return false;
@@ -93,14 +85,14 @@ bool DeviceManager::CreateChannel() {
 bool DeviceManager::CreateDetectionChannel() {
   std::lock_guard<std::mutex> lock(channels_mutex_);
   // The host address as it stands: "local" is not special for discovery.
-  const int fd = OpenUdpSocket(kDetectionPort, true, true, true, host_ip_, std::string());
+  const int fd = OpenUdpSocket(kDiscoveryPort, true, true, true, host_ip_, std::string());
   if (fd < 0) {
     KESTO_LOG_ERROR("Create detection socket failed.");
     return false;
   }
   detection_socket_ = fd;
-  Register(detection_io_thread_, fd, false);
-  const std::string key = ChannelKey(host_ip_, kDetectionPort);
+  Register(detection_io_thread_, fd, &detection_context_);
+  const std::string key = ChannelKey(host_ip_, kDiscoveryPort);
   socket_table_[key] = fd;
   command_table_.emplace(key, fd);
   return true;
@@ -126,7 +118,7 @@ bool DeviceManager::CreateDataSocketAndAddDelegate(const HostNetInfo& host_net_i
                                                    uint16_t port,
                                                    const std::string& multicast_ip) {
   const std::string& host_ip = host_net_info.host_ip;
-  if (host_ip.empty() || port == 0 || port == kDetectionPort) return true;
+  if (host_ip.empty() || port == 0 || port == kDiscoveryPort) return true;
   bool ok = false;
   {
     std::lock_guard<std::mutex> lock(channels_mutex_);
@@ -147,8 +139,9 @@ bool DeviceManager::CreateCommandChannel(uint8_t dev_type, const HostNetInfo& ho
     ok = CreateCmdSocketAndAddDelegate(dev_type, host_net_info, host_net_info.cmd_data_port);
   }
   ok = ok && CreateCmdSocketAndAddDelegate(dev_type, host_net_info, host_net_info.push_msg_port);
-  if (ok && dev_type == kDevTypeWithFixedPort) {
-    ok = CreateCmdSocketAndAddDelegate(dev_type, host_net_info, kFixedCommandPort);
+  const LidarModel* model = FindModel(dev_type);
+  if (ok && model != nullptr && model->fixed_host_cmd_port != 0) {
+    ok = CreateCmdSocketAndAddDelegate(dev_type, host_net_info, model->fixed_host_cmd_port);
   }
   if (ok && logger_.IsEnabled()) {
     ok = CreateCmdSocketAndAddDelegate(dev_type, host_net_info, host_net_info.log_data_port);
@@ -177,51 +170,63 @@ bool DeviceManager::CreateCmdSocketAndAddDelegate(uint8_t dev_type,
   return ok;
 }
 
-bool DeviceManager::ChannelOfLidar(uint32_t handle, bool log_port, int& socket) {
-  std::lock_guard<std::mutex> lock(channels_mutex_);
-  auto lidar = lidar_cfgs_.find(handle);
-  if (lidar == lidar_cfgs_.end()) return false;
-  const HostNetInfo& host = lidar->second.host_net_info;
-  auto channel =
-      command_table_.find(ChannelKey(host.host_ip, log_port ? host.log_data_port : host.cmd_data_port));
-  if (channel == command_table_.end()) return false;
-  socket = channel->second;
-  return true;
+int DeviceManager::ChannelOfLidar(uint32_t handle, bool log_port) {
+  HostNetInfo host;
+  if (directory_.HostOf(handle, host)) {
+    std::lock_guard<std::mutex> lock(channels_mutex_);
+    auto channel = command_table_.find(
+        ChannelKey(host.host_ip, log_port ? host.log_data_port : host.cmd_data_port));
+    if (channel != command_table_.end()) return channel->second;
+  }
+  if (!log_port) KESTO_LOG_WARN("Get cmd channel faileld, the lidar handle: {}", handle);
+  return detection_socket_.load();
 }
 
-bool DeviceManager::GetCmdChannel(uint32_t handle, int& socket) {
-  return ChannelOfLidar(handle, false, socket);
-}
-
-bool DeviceManager::GetLogChannel(uint32_t handle, int& socket) {
-  return ChannelOfLidar(handle, true, socket);
-}
-
-int DeviceManager::SendOn(std::mutex& send_lock, int socket, const uint8_t* data, size_t length,
-                          uint32_t dest_ip, uint16_t dest_port) {
+int DeviceManager::SendOn(std::mutex& send_lock, uint32_t handle, bool log_port,
+                          const uint8_t* data, size_t length, uint32_t dest_ip,
+                          uint16_t dest_port) {
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(dest_port);
   to.sin_addr.s_addr = dest_ip;
+  // Held from the look-up until the datagram is out, so Stop never closes (and the system never
+  // reuses) the descriptor under this send.
+  std::shared_lock<std::shared_mutex> open(close_mutex_);
+  const int socket = ChannelOfLidar(handle, log_port);
+  if (socket < 0) return -1;
   std::lock_guard<std::mutex> lock(send_lock);
   return platform::SocketSendTo(socket, data, static_cast<int>(length), to);
 }
 
 int DeviceManager::SendCommand(uint8_t /*dev_type*/, uint32_t handle, const uint8_t* data,
                                size_t length, uint32_t dest_ip, uint16_t dest_port) {
-  int socket = -1;
-  if (!GetCmdChannel(handle, socket)) {
-    KESTO_LOG_WARN("Get cmd channel faileld, the lidar handle: {}", handle);
-    socket = detection_socket_.load();
-  }
-  return SendOn(command_send_mutex_, socket, data, length, dest_ip, dest_port);
+  return SendOn(command_send_mutex_, handle, false, data, length, dest_ip, dest_port);
 }
 
 int DeviceManager::SendLogCommand(uint8_t /*dev_type*/, uint32_t handle, const uint8_t* data,
                                   size_t length, uint32_t dest_ip, uint16_t dest_port) {
-  int socket = -1;
-  if (!GetLogChannel(handle, socket)) socket = detection_socket_.load();
-  return SendOn(log_send_mutex_, socket, data, length, dest_ip, dest_port);
+  return SendOn(log_send_mutex_, handle, true, data, length, dest_ip, dest_port);
+}
+
+// View mode: a view lidar's internal information names the host ports it streams to.
+void DeviceManager::CreateViewDataChannel(const ViewLidarIpInfo& info) {
+  for (const uint16_t port : {info.host_point_data_port, info.host_imu_data_port}) {
+    // A port the lidar did not report would bind a system-chosen port nobody sends to.
+    if (port == 0) continue;
+    bool ok = false;
+    {
+      std::lock_guard<std::mutex> lock(channels_mutex_);
+      int opened = -1;
+      // The view host's address as it stands: "local" is not special here.
+      ok = OpenChannelLocked(ChannelKey(info.host_ip, port), info.host_ip, port, true,
+                             std::string(), false, data_io_thread_, opened);
+    }
+    if (!ok) {
+      KESTO_LOG_ERROR(
+          "Create View point data channel faileld, can not create socket, the ip {} port {}",
+          info.host_ip, port);
+    }
+  }
 }
 
 int DeviceManager::SocketOfChannel(const std::string& key) const {

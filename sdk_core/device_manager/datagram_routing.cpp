@@ -1,29 +1,47 @@
 // The receive path of every datagram: one receive per readiness into the IO thread's buffer,
-// then routing by the sender's address and source port to the log capture, the data handler or
-// the general command handler. Also turns the first discovery reply of a lidar of a configured
-// model into a per-lidar entry with its channels. IO threads.
+// then routing by the sender's address and source port (from the lidar directory's published
+// routes) to the log capture, the data handler, the command machinery or, for discovery
+// replies, the lidar set-up. IO threads.
 #include <cstring>
+#include <vector>
 
+#include "command_id.h"
 #include "data_handler.h"
 #include "device_manager.h"
 #include "general_command_handler.h"
 #include "handle_text.h"
 #include "kit_log.h"
+#include "lidar_directory.h"
+#include "lidar_setup.h"
 #include "logger_manager.h"
+#include "model_table.h"
 #include "parse_frame.h"
 #include "socket_util.h"
+#include "wire_text.h"
 
 namespace kesto::lidar {
 
 namespace {
 
-constexpr uint16_t kDetectionPort = 56000;
-constexpr uint16_t kUpgradePort = 10001;
-
-bool IsLogSourcePort(uint16_t port) { return port == 1002 || port == 56500 || port == 59000; }
-
 const KestoLidarEthernetPacket* AsPacket(const uint8_t* buf) {
   return reinterpret_cast<const KestoLidarEthernetPacket*>(buf);
+}
+
+bool IsDataPort(const Route& route, uint16_t port) {
+  return (route.lidar.point_data_port != 0 && port == route.lidar.point_data_port) ||
+         (route.lidar.imu_data_port != 0 && port == route.lidar.imu_data_port);
+}
+
+// Whether a datagram from `port` of a routed lidar belongs to the command machinery.
+bool IsCommandPort(const Route& route, uint16_t port) {
+  if (port == kDiscoveryPort || port == route.lidar.cmd_data_port ||
+      port == route.lidar.push_msg_port || port == route.lidar.log_data_port) {
+    return true;
+  }
+  for (const LidarModel& model : kLidarModels) {
+    if (model.upgrade_port != 0 && port == model.upgrade_port) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -36,110 +54,133 @@ void DeviceManager::OnData(int fd, void* client_data) {
   sockaddr_in from{};
   platform::SockLen from_length = sizeof(from);
   const int received = ReceiveFrom(fd, buffer, kReceiveBufferSize, &from, &from_length);
-  if (received <= 0) return;
+  if (received <= 0 || client_data == nullptr) return;
   if (received < kDataReadSpan) std::memset(buffer + received, 0, kDataReadSpan - received);
-  OnData(from.sin_addr.s_addr, ntohs(from.sin_port), buffer, static_cast<uint32_t>(received),
-         client_data == &data_channel_tag_ ? ReceivedOn::kDataChannel : ReceivedOn::kOtherChannel);
-}
-
-bool DeviceManager::FindRoute(uint32_t handle, Route& route) {
-  std::lock_guard<std::mutex> lock(channels_mutex_);
-  auto it = routes_.find(handle);
-  if (it == routes_.end()) return false;
-  route = it->second;
-  return true;
+  Route(*static_cast<ReceiveContext*>(client_data), from.sin_addr.s_addr, ntohs(from.sin_port),
+        buffer, static_cast<uint32_t>(received));
 }
 
 void DeviceManager::OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size,
                            ReceivedOn received_on) {
+  std::lock_guard<std::mutex> lock(test_route_mutex_);
+  test_context_.kind = received_on;
+  Route(test_context_, handle, port, buf, size);
+}
+
+void DeviceManager::Route(ReceiveContext& context, uint32_t handle, uint16_t port,
+                          const uint8_t* buf, uint32_t size) {
   if (buf == nullptr || size == 0) return;
-  // Point and IMU data that reached a command or detection socket are dropped rather than handed
-  // to the data handler on that socket's thread: the application's data observers (the bridge's
-  // block writers) rely on running on the data IO thread only, never two at a time.
-  const bool data_allowed = received_on == ReceivedOn::kDataChannel;
   // The host's own broadcast comes back on the detection socket.
   if (handle == host_handle_.load()) return;
   if (IsLogSourcePort(port)) logger_.Handler(handle, port, buf, size);
 
+  const RouteMap& routes = context.routes.Get(directory_.routes());
+  auto found = routes.find(handle);
+  if (found != routes.end()) {
+    const lidar::Route& route = found->second;
+    if (IsDataPort(route, port)) {
+      if (context.kind == ReceivedOn::kDataChannel) {
+        data_.Handle(route.dev_type, handle, AsPacket(buf));
+      } else {
+        DeliverOnDataThread(route.dev_type, handle, buf, size);
+      }
+    } else if (IsCommandPort(route, port)) {
+      RouteCommand(route.dev_type, handle, port, buf, size);
+    }
+    return;
+  }
+  if (port != kDiscoveryPort) return;
   if (view_mode_.load()) {
-    std::shared_ptr<ViewLidarIpInfo> info = FindViewLidar(handle);
-    if (!info) {
-      general_.Handler(handle, port, buf, size);
-    } else if (port == info->lidar_point_data_port || port == info->lidar_imu_data_port) {
-      if (data_allowed) data_.Handle(info->dev_type, handle, AsPacket(buf));
-    } else {
-      general_.Handler(info->dev_type, handle, port, buf, size);
+    // View mode: any lidar of the host's segment that answers discovery is taken in.
+    ProtocolCommand command;
+    if (!ParseFrame(*codec_, buf, size, command)) {
+      KESTO_LOG_INFO("Parse GeneralCommandHandler Command Stream failed.");
+      return;
+    }
+    if (command.cmd_id == kCmdIdDiscovery && command.cmd_type != kCommandTypeCommand) {
+      HandleDiscoveryReply(handle, port, command);
     }
     return;
   }
-
-  Route route;
-  if (FindRoute(handle, route)) {
-    const LidarNetInfo& lidar = route.lidar;
-    if (port == lidar.point_data_port || port == lidar.imu_data_port) {
-      if (data_allowed) data_.Handle(route.dev_type, handle, AsPacket(buf));
-    } else if (port == kDetectionPort || port == lidar.cmd_data_port ||
-               port == lidar.push_msg_port || port == lidar.log_data_port ||
-               port == kUpgradePort) {
-      general_.Handler(route.dev_type, handle, port, buf, size);
-    }
-    return;
-  }
-  if (port != kDetectionPort) return;
-
-  switch (AddDetectedLidar(handle, buf, size)) {
-    case NewLidar::kParseFailed:
-      KESTO_LOG_INFO("Parse Command Stream failed.");
-      break;
-    case NewLidar::kDataChannelFailed:
-      KESTO_LOG_ERROR("Create data channel failed.");
-      break;
-    case NewLidar::kCommandChannelFailed:
-      KESTO_LOG_ERROR("Create command channel failed.");
-      break;
-    case NewLidar::kIgnored:
-    case NewLidar::kAdded:
-      break;
-  }
+  AddDetectedLidar(handle, buf, size);
 }
 
-DeviceManager::NewLidar DeviceManager::AddDetectedLidar(uint32_t handle, const uint8_t* buf,
-                                                        uint32_t size) {
+void DeviceManager::RouteCommand(uint8_t dev_type, uint32_t handle, uint16_t port,
+                                 const uint8_t* buf, uint32_t size) {
+  const LidarModel* model = FindModel(dev_type);
+  if (model != nullptr && model->upgrade_port != 0 && port == model->upgrade_port) {
+    general_.HandleUpgradeDatagram(dev_type, handle, port, buf, size);
+    return;
+  }
   ProtocolCommand command;
-  // The codec lives until Stop, which first makes sure no datagram is being routed.
-  if (!codec_ || !ParseFrame(*codec_, buf, size, command)) return NewLidar::kParseFailed;
-  if (command.cmd_id != 0x0000 || command.data == nullptr || command.data_len < 2 ||
-      command.data[0] != 0) {
-    return NewLidar::kIgnored;
+  if (!ParseFrame(*codec_, buf, size, command)) {
+    KESTO_LOG_INFO("Parse Command Stream failed.");
+    return;
   }
-  const uint8_t dev_type = command.data[1];
+  if (port == kDiscoveryPort && command.cmd_id == kCmdIdDiscovery) {
+    // A discovery request (ours, echoed) is dropped; a reply walks the lidar's set-up.
+    if (command.cmd_type != kCommandTypeCommand) HandleDiscoveryReply(handle, port, command);
+    return;
+  }
+  general_.Handle(dev_type, handle, port, command);
+}
 
-  LidarCfgList entries;
-  {
-    std::lock_guard<std::mutex> lock(channels_mutex_);
-    if (stopping_ || !custom_lidars_cfg_) return NewLidar::kIgnored;
-    auto model = model_cfgs_.find(dev_type);
-    if (model == model_cfgs_.end()) return NewLidar::kIgnored;
-    // Two IO threads may carry a first reply of the same lidar; the first one adds it.
-    if (lidar_cfgs_.count(handle) != 0) return NewLidar::kIgnored;
-    KestoLidarCfg cfg = model->second;
-    cfg.lidar_ip = HandleToText(handle);
-    lidar_cfgs_[handle] = cfg;
-    routes_[handle] = Route{cfg.dev_type, cfg.lidar_net_info};
-    custom_lidars_cfg_->push_back(cfg);
-    // The walk below and the general handler work on a copy: another IO thread may append.
-    entries = *custom_lidars_cfg_;
+void DeviceManager::HandleDiscoveryReply(uint32_t handle, uint16_t port,
+                                         const ProtocolCommand& command) {
+  if (command.data == nullptr || command.data_len == 0) return;
+  DetectionData data;
+  if (!DecodeDetectionData(command.data, command.data_len, data)) {
+    KESTO_LOG_ERROR("Detection data is too short, the handle:{}, the len:{}", handle,
+                    command.data_len);
+    return;
   }
-  general_.Init(std::make_shared<LidarCfgList>(entries), this);
-  general_.CreateCommandHandler(dev_type);
-  // Keys that already have a socket are skipped, so only the new lidar's channels open.
-  for (const KestoLidarCfg& cfg : entries) {
-    if (!CreateDataChannel(cfg.host_net_info)) return NewLidar::kDataChannelFailed;
-    if (!CreateCommandChannel(cfg.dev_type, cfg.host_net_info)) {
-      return NewLidar::kCommandChannelFailed;
-    }
+  if (data.ret_code != 0) {
+    KESTO_LOG_ERROR("Detection lidar faield, the handle:{}, lidar_port:{}, ret_code:{}", handle,
+                    port, data.ret_code);
+    return;
   }
-  return NewLidar::kAdded;
+  KESTO_LOG_INFO("Handle detection data, handle:{}, dev_type:{}, sn:{}, cmd_port:{}", handle,
+                 data.dev_type, PrintableWireText(data.sn), data.cmd_port);
+  logger_.AddDevice(handle, data);
+  setup_.OnDiscoveryReply(handle, data);
+}
+
+void DeviceManager::DeliverOnDataThread(uint8_t dev_type, uint32_t handle, const uint8_t* buf,
+                                        uint32_t size) {
+  std::shared_ptr<IOLoop> loop = data_io_thread_ ? data_io_thread_->GetLoop().lock() : nullptr;
+  if (!loop) return;
+  if (!data_elsewhere_logged_.exchange(true)) {
+    KESTO_LOG_WARN(
+        "Point or IMU data of lidar {} reached a command socket: a host data port is also a "
+        "command, push or discovery port; the data is handed to the data thread.",
+        HandleToText(handle));
+  }
+  // The data path reads a whole packet's span: the copy holds it, zero-padded.
+  std::vector<uint8_t> copy(buf, buf + size);
+  if (copy.size() < static_cast<size_t>(kDataReadSpan)) copy.resize(kDataReadSpan, 0);
+  loop->Post([this, dev_type, handle, copy = std::move(copy)] {
+    data_.Handle(dev_type, handle, AsPacket(copy.data()));
+  });
+}
+
+void DeviceManager::AddDetectedLidar(uint32_t handle, const uint8_t* buf, uint32_t size) {
+  ProtocolCommand command;
+  if (!ParseFrame(*codec_, buf, size, command)) {
+    KESTO_LOG_INFO("Parse Command Stream failed.");
+    return;
+  }
+  if (command.cmd_id != kCmdIdDiscovery || command.data == nullptr || command.data_len < 2 ||
+      command.data[0] != 0) {
+    return;
+  }
+  KestoLidarCfg cfg;
+  if (!directory_.AddDetected(handle, command.data[1], cfg)) return;
+  // Keys that already have a socket are skipped, so only the new lidar's own channels open.
+  if (!CreateDataChannel(cfg.host_net_info)) {
+    KESTO_LOG_ERROR("Create data channel failed.");
+  } else if (!CreateCommandChannel(cfg.dev_type, cfg.host_net_info)) {
+    KESTO_LOG_ERROR("Create command channel failed.");
+  }
 }
 
 }  // namespace kesto::lidar

@@ -1,11 +1,9 @@
-// Discovery: the detection thread's broadcast once a second, and what the device manager does
-// with the later discovery replies of a lidar the general command handler already knows.
+// Discovery: the detection thread's broadcast once a second.
 #include <chrono>
 #include <exception>
 
 #include "device_manager.h"
-#include "command_impl.h"
-#include "general_command_handler.h"
+#include "model_table.h"
 #include "kit_log.h"
 #include "sdk_protocol.h"
 #include "sequence.h"
@@ -15,7 +13,6 @@ namespace kesto::lidar {
 
 namespace {
 
-constexpr uint16_t kDetectionPort = 56000;
 constexpr uint16_t kDetectionCommandId = 0x0000;
 constexpr auto kDetectionPeriod = std::chrono::seconds(1);
 
@@ -52,8 +49,6 @@ void DeviceManager::StopDetection() {
     if (detection_thread_->joinable()) detection_thread_->join();
     detection_thread_.reset();
   }
-  const int detection = detection_socket_.exchange(-1);
-  if (detection > 0) CloseSocket(detection);
 }
 
 // The wait is a condition-variable wait, so a stop ends it at once instead of after the period.
@@ -77,67 +72,15 @@ void DeviceManager::Detection() {
   command.sender_type = kSenderTypeHost;
   uint8_t buffer[kMaxFrameLength] = {};
   int frame_length = 0;
-  // The codec lives until Stop, which joins this thread first.
-  if (!codec_ || codec_->EncodeFrame(buffer, sizeof(buffer), frame_length, command) != 0) return;
+  if (codec_->EncodeFrame(buffer, sizeof(buffer), frame_length, command) != 0) return;
 
   sockaddr_in to{};
   to.sin_family = AF_INET;
-  to.sin_port = htons(kDetectionPort);
+  to.sin_port = htons(kDiscoveryPort);
   to.sin_addr.s_addr = 0xFFFFFFFFu;  // 255.255.255.255
   if (platform::SocketSendTo(detection_socket_.load(), buffer, frame_length, to) < 0) {
     KESTO_LOG_INFO("Detection lidars failed, Send to lidar failed.");
   }
-}
-
-void DeviceManager::HandleDetectionData(uint32_t handle, const DetectionData& data,
-                                        bool fw_type_known, bool fw_type_zero) {
-  if (handle == 0) return;
-  if (view_mode_.load()) {
-    std::shared_ptr<PendingViewLidar> pending;
-    {
-      std::lock_guard<std::mutex> lock(pending_view_mutex_);
-      std::shared_ptr<PendingViewLidar>& slot = pending_view_lidars_[handle];
-      if (!slot) {
-        slot = std::make_shared<PendingViewLidar>();
-        slot->handle = handle;
-        slot->dev_type = data.dev_type;
-        slot->lidar_cmd_port = data.cmd_port;
-      }
-      pending = slot;
-    }
-    if (!fw_type_known) return;
-    if (!pending->added.load()) {
-      if (fw_type_zero) {
-        general_.KestoLidarInfoChange(handle);
-      } else {
-        QueryKestoLidarInternalInfo(general_, handle, GetKestoLidarInternalInfoCallback, this);
-      }
-    } else if (fw_type_zero) {
-      general_.KestoLidarInfoChange(handle);
-    } else if (!pending->configured.load()) {
-      std::shared_ptr<ViewLidarIpInfo> info = FindViewLidar(handle);
-      if (info) {
-        general_.UpdateViewLidarCfg(*info);
-      } else {
-        KESTO_LOG_ERROR("Update view lidar cfg failed, can not find lidar info, the handle:{}",
-                        handle);
-      }
-    }
-    return;
-  }
-
-  {
-    std::lock_guard<std::mutex> lock(detected_type_mutex_);
-    auto known = detected_types_.find(handle);
-    if (known == detected_types_.end()) {
-      detected_types_.emplace(handle, data.dev_type);
-    } else if (known->second != data.dev_type) {
-      KESTO_LOG_ERROR("The lidar of handle:{} dev_type is error, the dev_type1:{}, the dev_type2:{}",
-                      handle, known->second, data.dev_type);
-      return;
-    }
-  }
-  if (fw_type_known && fw_type_zero) general_.KestoLidarInfoChange(handle);
 }
 
 }  // namespace kesto::lidar

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,30 +21,32 @@
 #include "kesto_lidar_sdk.h"
 #include "lidar_cfg.h"
 #include "protocol.h"
+#include "route_snapshot.h"
 
 namespace kesto::lidar {
 
 class DataHandler;
 class GeneralCommandHandler;
+class LidarDirectory;
+class LidarSetup;
 class LoggerManager;
 
 // The kit's owner of the network: every UDP socket ("channel"), the three IO threads that serve
 // them (detection, command, data), the detection thread that broadcasts discovery requests, and
-// the routing of every datagram that arrives. Process-wide single instance through GetInstance;
-// tests build private ones over private collaborators.
+// the routing of every datagram that arrives. What it knows of a lidar it asks the lidar
+// directory; discovery replies it hands down to the lidar set-up; command frames to the command
+// machinery; data to the data handler; log pushes to the log capture. One per kit.
 //
 // Threads:
 //   - Init and Stop: the application thread (kit start and stop).
-//   - OnData, OnTick: the IO thread of the socket; the three route concurrently.
+//   - OnData, OnTick: the IO thread of the socket; the three route concurrently, each through
+//     its own route reader.
 //   - DetectionLoop: the detection thread.
 //   - SendCommand, SendLogCommand: whichever thread issues a command (application or IO thread).
-//   - HandleDetectionData, AddViewLidar, UpdateViewLidarCfgCallback: the IO thread that received
-//     the reply that led to them.
-// channels_mutex_ guards the channel tables, the socket list and sets, the per-model and
-// per-lidar tables and the configuration lists. It is taken for table work only: never while
-// sending, receiving, or calling the data handler, the general command handler or the log
-// capture. Each send lock is held around exactly one platform send. The three view tables have
-// a mutex each and are never nested with channels_mutex_ held.
+// channels_mutex_ guards the channel tables and the socket list and sets; it is taken for table
+// work only, never while receiving or calling another part of the kit. close_mutex_ keeps sends
+// and the closing of sockets apart: a send holds it shared from looking up its socket until the
+// datagram is out, Stop holds it exclusively while it closes the sockets.
 class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
  public:
   // Bytes one receive takes: a larger datagram is cut to this length.
@@ -52,13 +55,10 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // a shorter datagram reads as zeros.
   static constexpr int kDataReadSpan = 36 + 96 * 14;
 
-  static DeviceManager& GetInstance();
-
-  // The collaborators must outlive this device manager: the defaults are the process-wide
-  // instances, which this constructor creates first so that they are destroyed after it (its
-  // destructor joins the IO threads that call into them).
-  DeviceManager();
-  DeviceManager(DataHandler& data, GeneralCommandHandler& general, LoggerManager& logger);
+  // The collaborators must outlive this device manager (the kit declares them first).
+  DeviceManager(DataHandler& data, LidarDirectory& directory, LidarSetup& setup,
+                GeneralCommandHandler& general, LoggerManager& logger);
+  // Stops, so no IO thread calls into a collaborator any more, then joins the IO threads.
   ~DeviceManager();
   DeviceManager(const DeviceManager&) = delete;
   DeviceManager& operator=(const DeviceManager&) = delete;
@@ -86,19 +86,14 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   bool CreateCommandChannel(uint8_t dev_type, const HostNetInfo& host_net_info);
   bool CreateCmdSocketAndAddDelegate(uint8_t dev_type, const HostNetInfo& host_net_info,
                                      uint16_t port);
-  bool GetCmdChannel(uint32_t handle, int& socket);
-  bool GetLogChannel(uint32_t handle, int& socket);
+  // View mode: the data channels of a view lidar's host ports.
+  void CreateViewDataChannel(const ViewLidarIpInfo& info);
 
   // DeviceLink.
   int SendCommand(uint8_t dev_type, uint32_t handle, const uint8_t* data, size_t length,
                   uint32_t dest_ip, uint16_t dest_port) override;
   int SendLogCommand(uint8_t dev_type, uint32_t handle, const uint8_t* data, size_t length,
                      uint32_t dest_ip, uint16_t dest_port) override;
-  void HandleDetectionData(uint32_t handle, const DetectionData& data, bool fw_type_known,
-                           bool fw_type_zero) override;
-  void UpdateViewLidarCfgCallback(uint32_t handle) override;
-  void AddLoggerDevice(uint32_t handle, const DetectionData& data) override;
-  bool IsMasterSdk() const override;
 
   // IOLoopDelegate.
   void OnData(int fd, void* client_data) override;
@@ -108,10 +103,11 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // Which kind of socket a datagram came in on.
   enum class ReceivedOn { kDataChannel, kOtherChannel };
   // Routes one received datagram by its sender (handle, port): what OnData does after the
-  // receive; tests and the fuzz target drive it directly. `buf` holds `size` bytes and, for the
-  // data path, at least kDataReadSpan readable bytes. Point and IMU data go to the data handler
-  // only from a data channel: its observers then run on the data IO thread alone, one packet at
-  // a time, however a sender addresses its datagrams. IO thread.
+  // receive; tests and the fuzz target drive it directly, from one thread at a time. `buf`
+  // holds `size` bytes and, for the data path, at least kDataReadSpan readable bytes. Point and
+  // IMU data reach the data handler on the data IO thread only: its observers then run one
+  // packet at a time, however a sender addresses its datagrams (a copy of data that came in on
+  // another socket is handed to the data IO thread).
   void OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size,
               ReceivedOn received_on = ReceivedOn::kDataChannel);
 
@@ -120,70 +116,64 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // The detection thread's body.
   void DetectionLoop();
 
-  static void GetKestoLidarInternalInfoCallback(kesto_status status, uint32_t handle,
-                                                KestoLidarDiagInternalInfoResponse* response,
-                                                void* client_data);
-  void AddViewLidar(uint32_t handle, const KestoLidarDiagInternalInfoResponse* response);
-  void CreateViewDataChannel(const ViewLidarIpInfo& info);
-
   // Tests: the socket of a channel key ("ip:port"), or -1.
   int SocketOfChannel(const std::string& key) const;
   size_t SocketCount() const;
-  bool IsViewLidar(uint32_t handle) const;
 
  private:
-  // What routing needs of a known lidar, copied out under the lock per datagram.
-  struct Route {
-    uint8_t dev_type = 0;
-    LidarNetInfo lidar;
-  };
-  struct PendingViewLidar {
-    uint32_t handle = 0;
-    uint16_t lidar_cmd_port = 0;
-    uint8_t dev_type = 0;
-    std::atomic<bool> added{false};
-    std::atomic<bool> configured{false};
+  // What one IO thread needs to route: its route reader and whether its sockets carry data.
+  // Each IO thread's sockets carry the address of its own context as client data.
+  struct ReceiveContext {
+    RouteSnapshot::Reader routes;
+    ReceivedOn kind = ReceivedOn::kOtherChannel;
   };
 
   static std::string ChannelKey(const std::string& ip, uint16_t port);
-  void BuildCfgTables();
   // Opens one socket for `key` unless it is already there; true when the key has a socket.
   // `is_command` also enters it in the command table. channels_mutex_ held.
   bool OpenChannelLocked(const std::string& key, const std::string& local_address, uint16_t port,
                          bool broadcast, const std::string& multicast_ip, bool is_command,
                          const std::shared_ptr<IOThread>& thread, int& opened);
-  // Adds the socket to the thread's loop; a data channel's readiness carries the address of
-  // data_channel_tag_ as its client data, so OnData knows the socket's kind without a lock.
-  void Register(const std::shared_ptr<IOThread>& thread, int fd, bool data_channel);
-  static char data_channel_tag_;  // only its address is used
-  bool ChannelOfLidar(uint32_t handle, bool log_port, int& socket);
-  int SendOn(std::mutex& send_lock, int socket, const uint8_t* data, size_t length, uint32_t dest_ip,
-             uint16_t dest_port);
-  enum class NewLidar { kIgnored, kParseFailed, kAdded, kDataChannelFailed, kCommandChannelFailed };
-  // The first discovery reply of a lidar that is not in the per-lidar table.
-  NewLidar AddDetectedLidar(uint32_t handle, const uint8_t* buf, uint32_t size);
+  void Register(const std::shared_ptr<IOThread>& thread, int fd, ReceiveContext* context);
+  int SendOn(std::mutex& send_lock, uint32_t handle, bool log_port, const uint8_t* data,
+             size_t length, uint32_t dest_ip, uint16_t dest_port);
+  // The socket of the lidar's command or log channel; the detection socket when it has none.
+  // close_mutex_ held (shared).
+  int ChannelOfLidar(uint32_t handle, bool log_port);
+  void Route(ReceiveContext& context, uint32_t handle, uint16_t port, const uint8_t* buf,
+             uint32_t size);
+  // A command-channel datagram of a routed lidar: a frame for the command machinery, or a
+  // discovery reply for the lidar set-up.
+  void RouteCommand(uint8_t dev_type, uint32_t handle, uint16_t port, const uint8_t* buf,
+                    uint32_t size);
+  void HandleDiscoveryReply(uint32_t handle, uint16_t port, const ProtocolCommand& command);
+  // Point or IMU data that reached a command or detection socket, copied to the data IO thread.
+  void DeliverOnDataThread(uint8_t dev_type, uint32_t handle, const uint8_t* buf, uint32_t size);
+  // The first discovery reply of a lidar without a route (normal mode).
+  void AddDetectedLidar(uint32_t handle, const uint8_t* buf, uint32_t size);
   // False (one log line) when the system refuses the thread.
   bool StartDetection();
   // Whether a socket or the detection thread is left from an earlier Init.
   bool HoldsChannels() const;
   void StopDetection();
   bool CreateIOThreadOf(std::shared_ptr<IOThread>& thread);
-  bool FindRoute(uint32_t handle, Route& route);
-  std::shared_ptr<ViewLidarIpInfo> FindViewLidar(uint32_t handle) const;
+  // What both Init variants share after the directory and the log capture are set up.
+  bool StartChannels(bool all_channels);
 
   DataHandler& data_;
+  LidarDirectory& directory_;
+  LidarSetup& setup_;
   GeneralCommandHandler& general_;
   LoggerManager& logger_;
+  const std::unique_ptr<Protocol> codec_;  // stateless; shared by every thread
+
+  ReceiveContext detection_context_;  // the detection IO thread's
+  ReceiveContext command_context_;    // the command IO thread's
+  ReceiveContext data_context_;       // the data IO thread's
+  std::mutex test_route_mutex_;       // serialises the routing entry of tests
+  ReceiveContext test_context_;       // guarded by test_route_mutex_
 
   mutable std::mutex channels_mutex_;
-  std::shared_ptr<LidarCfgList> lidars_cfg_;          // guarded by channels_mutex_
-  std::shared_ptr<LidarCfgList> custom_lidars_cfg_;   // guarded by channels_mutex_
-  std::shared_ptr<KestoLidarLoggerCfg> logger_cfg_;   // written by Init and Stop
-  std::shared_ptr<KestoLidarSdkFrameworkCfg> framework_cfg_;  // written by Init and Stop
-  std::atomic<bool> master_sdk_{true};  // the framework record's flag, read on any thread
-  std::map<uint8_t, KestoLidarCfg> model_cfgs_;        // guarded by channels_mutex_
-  std::map<uint32_t, KestoLidarCfg> lidar_cfgs_;       // guarded by channels_mutex_
-  std::map<uint32_t, Route> routes_;                   // guarded; mirrors lidar_cfgs_
   std::vector<int> sockets_;                           // guarded; opening order
   std::map<std::string, int> socket_table_;            // guarded
   std::map<std::string, int> command_table_;           // guarded
@@ -191,11 +181,15 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   std::set<int> data_sockets_;                         // guarded
   bool stopping_ = false;  // guarded; no channel is opened while Stop tears down
   std::string host_ip_;    // guarded
+  std::atomic<bool> master_sdk_{true};  // the framework record's flag, read on any thread
   // The host address as a handle, so routing skips the host's own datagrams without a lock;
   // 0xFFFFFFFF (never a sender) when there is none.
   std::atomic<uint32_t> host_handle_{0xFFFFFFFFu};
+  std::atomic<bool> view_mode_{false};
+  std::atomic<bool> data_elsewhere_logged_{false};
 
-  std::atomic<int> detection_socket_{0};
+  std::shared_mutex close_mutex_;
+  std::atomic<int> detection_socket_{-1};
   std::mutex command_send_mutex_;
   std::mutex log_send_mutex_;
 
@@ -203,22 +197,11 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   std::shared_ptr<IOThread> detection_io_thread_;
   std::shared_ptr<IOThread> command_io_thread_;
   std::shared_ptr<IOThread> data_io_thread_;
-  // Created by Init, destroyed by Stop after every user is stopped; stateless.
-  std::unique_ptr<Protocol> codec_;
 
   std::atomic<bool> is_stop_detection_{true};
   std::mutex detection_wait_mutex_;
   std::condition_variable detection_wait_;
   std::shared_ptr<std::thread> detection_thread_;
-
-  std::atomic<bool> view_mode_{false};
-
-  std::mutex detected_type_mutex_;
-  std::map<uint32_t, uint8_t> detected_types_;  // guarded by detected_type_mutex_
-  mutable std::mutex pending_view_mutex_;
-  std::map<uint32_t, std::shared_ptr<PendingViewLidar>> pending_view_lidars_;  // guarded
-  mutable std::mutex view_lidar_mutex_;
-  std::map<uint32_t, std::shared_ptr<ViewLidarIpInfo>> view_lidars_;  // guarded
 };
 
 }  // namespace kesto::lidar

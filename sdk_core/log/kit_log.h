@@ -52,6 +52,7 @@ void Write(spdlog::level::level_enum level, std::string_view file, const char* f
 #define KESTO_LOG_AT(level, ...)                                                              \
   ::kesto::lidar::log::Write(level, ::kesto::lidar::log::BaseName(__FILE__), __func__, __LINE__, \
                              __VA_ARGS__)
+#define KESTO_LOG_DEBUG(...) KESTO_LOG_AT(::spdlog::level::debug, __VA_ARGS__)
 #define KESTO_LOG_INFO(...) KESTO_LOG_AT(::spdlog::level::info, __VA_ARGS__)
 #define KESTO_LOG_WARN(...) KESTO_LOG_AT(::spdlog::level::warn, __VA_ARGS__)
 #define KESTO_LOG_ERROR(...) KESTO_LOG_AT(::spdlog::level::err, __VA_ARGS__)

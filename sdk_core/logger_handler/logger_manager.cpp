@@ -32,11 +32,6 @@ std::string AddressText(const uint8_t (&octets)[4]) {
 
 }  // namespace
 
-LoggerManager& LoggerManager::GetInstance() {
-  static LoggerManager instance;
-  return instance;
-}
-
 LoggerManager::LoggerManager() : codec_(std::make_unique<SdkProtocol>()) {}
 
 LoggerManager::~LoggerManager() { Uninit(); }

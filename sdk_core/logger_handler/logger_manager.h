@@ -26,7 +26,7 @@ namespace kesto::lidar {
 // thread), keeps "type_0" and "type_1" of the store under their size limits with a clean-up
 // thread, and at the end asks every known lidar to stop its log stream.
 //
-// Process-wide single instance through GetInstance; tests build private ones.
+// One per kit (the Kit owns it); tests build private ones.
 //
 // Threads:
 //   - Init, Uninit: the application thread (kit start and stop), serialised by lifecycle_mutex_.
@@ -39,8 +39,6 @@ namespace kesto::lidar {
 // flag only; a clean-up pass runs without it, so a wake-up never waits for a disk scan.
 class LoggerManager {
  public:
-  static LoggerManager& GetInstance();
-
   LoggerManager();
   // Runs Uninit.
   ~LoggerManager();

@@ -1,0 +1,69 @@
+#ifndef KESTO_LIDAR_LIDAR_SETUP_H_
+#define KESTO_LIDAR_LIDAR_SETUP_H_
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "detection_data.h"
+#include "general_command_handler.h"
+#include "kesto_lidar_sdk.h"
+#include "lidar_cfg.h"
+#include "lidar_directory.h"
+#include "observer_slot.h"
+
+namespace kesto::lidar {
+
+// The walk of a lidar's set-up, one way down: routing hands it each discovery reply, the lidar
+// directory decides what the reply means, and this sends what the directory asks for through
+// the command machinery. The answers come back as completions of those commands, which tell
+// the directory and, where a step follows at once, take it. It owns the information-change
+// observer.
+//
+// Threads: OnDiscoveryReply and the completions run on the IO threads; the observer setter on
+// any thread. It holds no lock of its own; the directory's lock is never held while it sends.
+class LidarSetup {
+ public:
+  // Opens the data channels of a view lidar's host ports; given by the device manager, which
+  // owns the channels. Runs on the IO thread of the internal-info answer.
+  using ViewChannelOpener = std::function<void(const ViewLidarIpInfo&)>;
+
+  LidarSetup(LidarDirectory& directory, GeneralCommandHandler& commands);
+  LidarSetup(const LidarSetup&) = delete;
+  LidarSetup& operator=(const LidarSetup&) = delete;
+
+  // Set once, before any reply is handled.
+  void SetViewChannelOpener(ViewChannelOpener opener) { open_view_channels_ = std::move(opener); }
+
+  // A decoded, successful discovery reply of a lidar. IO thread.
+  void OnDiscoveryReply(uint32_t handle, const DetectionData& data);
+  // The lidar's set-up has ended: the information-change observer is told, once per lidar.
+  void KestoLidarInfoChange(uint32_t handle);
+
+  void SetInfoChangeObserver(KestoLidarInfoChangeObserver observer, void* client_data);
+
+  // Completions; `client_data` is this set-up.
+  static void QueryFwTypeCallback(kesto_status status, uint32_t handle,
+                                  KestoLidarDiagInternalInfoResponse* response, void* client_data);
+  static void InternalInfoCallback(kesto_status status, uint32_t handle,
+                                   KestoLidarDiagInternalInfoResponse* response, void* client_data);
+
+ private:
+  void QueryFwType(uint32_t handle, uint8_t dev_type);
+  void Configure(uint32_t handle, const SetupDecision& decision);
+  void ConfigureView(const ViewLidarIpInfo& info);
+  void OnConfigured(uint32_t handle, ConfigOutcome outcome);
+  void AddViewLidar(uint32_t handle, const KestoLidarDiagInternalInfoResponse* response);
+
+  LidarDirectory& directory_;
+  GeneralCommandHandler& commands_;
+  ViewChannelOpener open_view_channels_;
+  ObserverSlot<void(uint32_t, const KestoLidarIdentity*)> info_change_;
+  // Consecutive failed firmware-type answers, shared by all lidars. Completions of several IO
+  // threads may touch it at once.
+  std::atomic<int> fw_query_retries_{0};
+};
+
+}  // namespace kesto::lidar
+
+#endif  // KESTO_LIDAR_LIDAR_SETUP_H_
