@@ -110,9 +110,23 @@ TEST_F(ReaderHostTest, AnyOutputCountButOneShowsTheUsageAndKeepsTheBlockMapped) 
 }
 
 TEST_F(ReaderHostTest, UsageLinesArePaddedAsUsersKnowThem) {
+  // What the plug-in prints: lidartap5's two lines 32 characters wide, lidartap2's 31, the text
+  // then spaces up to the width, then the line feed.
   const std::size_t width = plugin_.rows == 5 ? 32 : 31;
-  EXPECT_EQ(plugin_.usage_line.size(), width + 1);
-  EXPECT_EQ(plugin_.call_line.size(), width + 1);
+  const MexCall call = Call(0, 0);
+  ASSERT_EQ(call.prints.size(), 8u);  // banner (2), rule, the two lines, banner again, rule
+  const std::string& usage = call.prints[3];
+  const std::string& call_line = call.prints[4];
+  EXPECT_EQ(usage.rfind("Usage: lidartap", 0), 0u) << usage;
+  EXPECT_EQ(call_line.rfind("data=lidartap", 0), 0u) << call_line;
+  for (const std::string& line : {usage, call_line}) {
+    SCOPED_TRACE(line);
+    ASSERT_EQ(line.size(), width + 1);
+    EXPECT_EQ(line.back(), '\n');
+    const std::size_t text_end = line.find_last_not_of(" \n") + 1;
+    EXPECT_EQ(line.find_first_not_of(' ', text_end), width) << "spaces only after the text";
+    EXPECT_LT(text_end, width) << "at least one space of padding";
+  }
 }
 
 TEST_F(ReaderHostTest, ReturnsTheBlockAsWrittenOnEveryCall) {

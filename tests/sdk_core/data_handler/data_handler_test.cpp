@@ -109,18 +109,34 @@ TEST_F(DataHandlerTest, ClearEmptiesBothUntilSetAgain) {
   EXPECT_EQ(imu_.count, 1);
 }
 
-// An observer that replaces itself from inside the dispatch, as an application might.
-void ReplaceSelf(uint32_t, uint8_t, const KestoLidarEthernetPacket*, void* cd) {
-  auto* handler = static_cast<DataHandler*>(cd);
-  handler->SetPointCloudObserver(nullptr, nullptr);
-  handler->SetPointCloudObserver(ReplaceSelf, handler);
+// Observers that replace themselves from inside the dispatch, as an application might: the
+// first hands over to the second, which clears and sets itself again on every call.
+struct Replacing {
+  DataHandler* handler;
+  int first = 0;
+  int second = 0;
+};
+void SecondObserver(uint32_t, uint8_t, const KestoLidarEthernetPacket*, void* cd) {
+  auto* r = static_cast<Replacing*>(cd);
+  ++r->second;
+  r->handler->SetPointCloudObserver(nullptr, nullptr);
+  r->handler->SetPointCloudObserver(SecondObserver, r);
+}
+void FirstObserver(uint32_t, uint8_t, const KestoLidarEthernetPacket*, void* cd) {
+  auto* r = static_cast<Replacing*>(cd);
+  ++r->first;
+  r->handler->SetPointCloudObserver(SecondObserver, r);
 }
 
 TEST_F(DataHandlerTest, ObserverMayReplaceItselfDuringDispatch) {
-  handler_.SetPointCloudObserver(ReplaceSelf, &handler_);
+  // Each dispatch calls the observer set when it began, once; a replacement takes the next
+  // packet. Under AddressSanitizer a call through a freed observer would fail here as well.
+  Replacing replacing{&handler_};
+  handler_.SetPointCloudObserver(FirstObserver, &replacing);
   Datagram point(1);
   for (int i = 0; i < 100; ++i) handler_.Handle(10, 1, point.packet());
-  SUCCEED();  // under AddressSanitizer a call through a freed observer would fail here
+  EXPECT_EQ(replacing.first, 1);
+  EXPECT_EQ(replacing.second, 99);
 }
 
 // Two observers, each registered only with its own client data: a dispatch that paired one

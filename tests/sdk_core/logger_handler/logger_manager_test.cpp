@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -296,17 +297,32 @@ TEST_F(LoggerManagerTest, StartsAgainAfterUninit) {
 TEST_F(LoggerManagerTest, PushesRacingUninitLeaveNoWriterBehind) {
   ASSERT_TRUE(manager_.Init(Cfg(dir_.text()), &sender_));
   manager_.AddDevice(kLidar, Detection("SN1"));
-  std::thread io([this] {
+  std::atomic<uint32_t> fed{0};
+  std::thread io([this, &fed] {
     for (uint32_t i = 0; i < 200; ++i) {
       Feed({static_cast<uint8_t>(i % 3), 1, kLogPushStartsFile, 2 * i + 1, Bytes("s")});
       Feed({static_cast<uint8_t>(i % 3), 1, kLogPushEndsFile, 2 * i + 2, {}});
+      fed.store(i + 1);
     }
   });
+  // Uninit once some files are in (pushes that arrived before the stop reach their files), while
+  // the rest still come.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (fed.load() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   manager_.Uninit();
   io.join();
+  ASSERT_GE(fed.load(), 3u);
   // Whatever was written before the stop is finished; nothing is left hidden or half made.
-  for (const std::string& file : test::FilesUnder(Store())) {
-    EXPECT_NE(file.find("/2"), std::string::npos) << file;
+  const std::vector<std::string> files = test::FilesUnder(Store());
+  EXPECT_FALSE(files.empty()) << "the files pushed before Uninit were not written";
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    const size_t slash = file.find('/');
+    ASSERT_NE(slash, std::string::npos);
+    const std::string type = file.substr(0, slash);
+    ASSERT_TRUE(type == "type_0" || type == "type_1" || type == "type_2");
+    EXPECT_TRUE(test::IsStampedName(file.substr(slash + 1), "_SN1_" + type.substr(5) + "_1.dat"));
+    EXPECT_EQ(test::ReadFile(Store() / file), Bytes("s"));
   }
 }
 
