@@ -170,14 +170,28 @@ bool DeviceManager::CreateCmdSocketAndAddDelegate(uint8_t dev_type,
   return ok;
 }
 
-int DeviceManager::ChannelOfLidar(uint32_t handle, bool log_port) {
+bool DeviceManager::LidarChannel(uint32_t handle, bool log_port, int& socket) {
   HostNetInfo host;
-  if (directory_.HostOf(handle, host)) {
-    std::lock_guard<std::mutex> lock(channels_mutex_);
-    auto channel = command_table_.find(
-        ChannelKey(host.host_ip, log_port ? host.log_data_port : host.cmd_data_port));
-    if (channel != command_table_.end()) return channel->second;
-  }
+  if (!directory_.HostOf(handle, host)) return false;
+  std::lock_guard<std::mutex> lock(channels_mutex_);
+  auto channel = command_table_.find(
+      ChannelKey(host.host_ip, log_port ? host.log_data_port : host.cmd_data_port));
+  if (channel == command_table_.end()) return false;
+  socket = channel->second;
+  return true;
+}
+
+bool DeviceManager::GetCmdChannel(uint32_t handle, int& socket) {
+  return LidarChannel(handle, false, socket);
+}
+
+bool DeviceManager::GetLogChannel(uint32_t handle, int& socket) {
+  return LidarChannel(handle, true, socket);
+}
+
+int DeviceManager::ChannelOfLidar(uint32_t handle, bool log_port) {
+  int socket = -1;
+  if (LidarChannel(handle, log_port, socket)) return socket;
   if (!log_port) KESTO_LOG_WARN("Get cmd channel faileld, the lidar handle: {}", handle);
   return detection_socket_.load();
 }

@@ -90,7 +90,7 @@ void DeviceManager::Route(ReceiveContext& context, uint32_t handle, uint16_t por
     return;
   }
   if (port != kDiscoveryPort) return;
-  if (view_mode_.load()) {
+  if (directory_.view_mode()) {
     // View mode: any lidar of the host's segment that answers discovery is taken in.
     ProtocolCommand command;
     if (!ParseFrame(*codec_, buf, size, command)) {

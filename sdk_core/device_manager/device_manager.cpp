@@ -44,7 +44,6 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
   // A failed Init leaves what it made in place: a new Init clears it first, so no socket stays
   // served by a replaced loop.
   if (HoldsChannels()) Stop();
-  view_mode_ = false;
   if (!lidars_cfg) lidars_cfg = std::make_shared<LidarCfgList>();
   if (!custom_lidars_cfg) custom_lidars_cfg = std::make_shared<LidarCfgList>();
   master_sdk_ = !sdk_framework_cfg || sdk_framework_cfg->master_sdk;
@@ -81,7 +80,6 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
 
 bool DeviceManager::Init(const std::string& host_ip, const KestoLidarLoggerCfgInfo* log_cfg_info) {
   if (HoldsChannels()) Stop();
-  view_mode_ = true;
   {
     std::lock_guard<std::mutex> lock(channels_mutex_);
     host_ip_ = host_ip;
@@ -236,7 +234,6 @@ void DeviceManager::Stop() {
 
   master_sdk_ = true;
   is_stop_detection_ = true;
-  view_mode_ = false;
   {
     std::lock_guard<std::mutex> lock(channels_mutex_);
     host_ip_.clear();

@@ -88,6 +88,10 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
                                      uint16_t port);
   // View mode: the data channels of a view lidar's host ports.
   void CreateViewDataChannel(const ViewLidarIpInfo& info);
+  // The socket of the lidar's command or log channel; false when it has none (its commands
+  // then leave from the detection socket).
+  bool GetCmdChannel(uint32_t handle, int& socket);
+  bool GetLogChannel(uint32_t handle, int& socket);
 
   // DeviceLink.
   int SendCommand(uint8_t dev_type, uint32_t handle, const uint8_t* data, size_t length,
@@ -140,6 +144,7 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // The socket of the lidar's command or log channel; the detection socket when it has none.
   // close_mutex_ held (shared).
   int ChannelOfLidar(uint32_t handle, bool log_port);
+  bool LidarChannel(uint32_t handle, bool log_port, int& socket);
   void Route(ReceiveContext& context, uint32_t handle, uint16_t port, const uint8_t* buf,
              uint32_t size);
   // A command-channel datagram of a routed lidar: a frame for the command machinery, or a
@@ -185,7 +190,6 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // The host address as a handle, so routing skips the host's own datagrams without a lock;
   // 0xFFFFFFFF (never a sender) when there is none.
   std::atomic<uint32_t> host_handle_{0xFFFFFFFFu};
-  std::atomic<bool> view_mode_{false};
   std::atomic<bool> data_elsewhere_logged_{false};
 
   std::shared_mutex close_mutex_;

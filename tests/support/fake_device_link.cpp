@@ -47,32 +47,6 @@ int FakeDeviceLink::Record(SentFrame frame) {
   return fail ? -1 : static_cast<int>(frame.bytes.size());
 }
 
-void FakeDeviceLink::HandleDetectionData(uint32_t handle, const lidar::DetectionData& data,
-                                         bool fw_type_known, bool fw_type_zero) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  detections_.push_back({handle, data, fw_type_known, fw_type_zero});
-}
-
-void FakeDeviceLink::UpdateViewLidarCfgCallback(uint32_t handle) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  view_cfg_callbacks_.push_back(handle);
-}
-
-void FakeDeviceLink::AddLoggerDevice(uint32_t handle, const lidar::DetectionData&) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  logger_devices_.push_back(handle);
-}
-
-bool FakeDeviceLink::IsMasterSdk() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return master_;
-}
-
-void FakeDeviceLink::SetMaster(bool master) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  master_ = master;
-}
-
 void FakeDeviceLink::SetFailSends(bool fail) {
   std::lock_guard<std::mutex> lock(mutex_);
   fail_sends_ = fail;
@@ -96,21 +70,6 @@ size_t FakeDeviceLink::FrameCount() const {
 void FakeDeviceLink::ClearFrames() {
   std::lock_guard<std::mutex> lock(mutex_);
   frames_.clear();
-}
-
-std::vector<FakeDeviceLink::Detection> FakeDeviceLink::Detections() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return detections_;
-}
-
-std::vector<uint32_t> FakeDeviceLink::ViewCfgCallbacks() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return view_cfg_callbacks_;
-}
-
-std::vector<uint32_t> FakeDeviceLink::LoggerDevices() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return logger_devices_;
 }
 
 }  // namespace kesto::test

@@ -20,7 +20,7 @@ class CommandCompletionTest : public CommandFixture {
     capture_.Clear();
   }
   int32_t WorkMode(int mode) {
-    return lidar::SendWorkMode(handler_, vela_, mode, Completions::kControl, &completions_);
+    return lidar::SendWorkMode(handler(), vela_, mode, Completions::kControl, &completions_);
   }
 };
 
@@ -28,23 +28,23 @@ TEST_F(CommandCompletionTest, AcknowledgedInTimeCompletesOnceWithTheRecord) {
   ASSERT_EQ(WorkMode(1), 0);
   clock_.Advance(milliseconds(999));
   Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0x001A));
-  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(5000));
+  handler().CheckCommandTimeout(clock_.Now() + milliseconds(5000));
   const auto all = completions_.All();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].status, 0);
   EXPECT_EQ(all[0].handle, vela_);
   EXPECT_EQ(all[0].record, (Bytes{0x00, 0x1A, 0x00}));
   EXPECT_EQ(capture_.Count("Receive Ack: Id 256 Seq"), 1u);
-  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  EXPECT_EQ(handler().PendingCommandCount(), 0u);
 }
 
 TEST_F(CommandCompletionTest, UnansweredTimesOutOnceOnTheFirstCheckAfterItsDeadline) {
   const lidar::TimePoint sent = clock_.Now();
   ASSERT_EQ(WorkMode(1), 0);
-  handler_.CheckCommandTimeout(sent + milliseconds(1000));  // the deadline itself: not yet
+  handler().CheckCommandTimeout(sent + milliseconds(1000));  // the deadline itself: not yet
   EXPECT_EQ(completions_.Count(), 0u);
-  handler_.CheckCommandTimeout(sent + milliseconds(1000) + nanoseconds(1));
-  handler_.CheckCommandTimeout(sent + milliseconds(1050));
+  handler().CheckCommandTimeout(sent + milliseconds(1000) + nanoseconds(1));
+  handler().CheckCommandTimeout(sent + milliseconds(1050));
   auto all = completions_.All();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].status, -4);
@@ -59,14 +59,14 @@ TEST_F(CommandCompletionTest, UnansweredTimesOutOnceOnTheFirstCheckAfterItsDeadl
 
 TEST_F(CommandCompletionTest, TwoInFlightCompleteBySequenceNumber) {
   Completions first, second;
-  ASSERT_EQ(lidar::SendWorkMode(handler_, vela_, 1, Completions::kControl, &first), 0);
-  ASSERT_EQ(lidar::SendPointDataType(handler_, vela_, 1, Completions::kControl, &second), 0);
+  ASSERT_EQ(lidar::SendWorkMode(handler(), vela_, 1, Completions::kControl, &first), 0);
+  ASSERT_EQ(lidar::SendPointDataType(handler(), vela_, 1, Completions::kControl, &second), 0);
   const auto frames = link_.Frames();
   ASSERT_EQ(frames.size(), 2u);
   // Answered in reverse order, each with its own error key.
-  Receive(kKestoLidarDevTypeVela, vela_, 56000,
+  Receive(vela_, 56000,
           Ack(frames[1].Command().seq, 0x0100, ControlAnswer(0, 0x0000)));
-  Receive(kKestoLidarDevTypeVela, vela_, 56000,
+  Receive(vela_, 56000,
           Ack(frames[0].Command().seq, 0x0100, ControlAnswer(1, 0x001A)));
   ASSERT_EQ(first.Count(), 1u);
   ASSERT_EQ(second.Count(), 1u);
@@ -81,13 +81,13 @@ TEST_F(CommandCompletionTest, FailedSendCompletesOnceWithSendFailed) {
   EXPECT_EQ(completions_.All()[0].status, -9);
   EXPECT_EQ(capture_.Count("Sent cmd to lidar failed, the send_byte:-1, cmd_id:256, seq:"), 1u);
   EXPECT_NE(capture_.Lines()[0].message.find("[vela_command_handler.cpp]"), std::string::npos);
-  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(5000));
+  handler().CheckCommandTimeout(clock_.Now() + milliseconds(5000));
   EXPECT_EQ(completions_.Count(), 1u) << "never -4 after -9";
 }
 
 TEST_F(CommandCompletionTest, AcknowledgementFromAnotherLidarCompletesNothing) {
   ASSERT_EQ(WorkMode(1), 0);
-  Receive(kKestoLidarDevTypeVela, orbit_, 56000,
+  Receive(orbit_, 56000,
           Ack(Last(0x0100).Command().seq, 0x0100, ControlAnswer(0, 0)));
   EXPECT_EQ(completions_.Count(), 0u);
   Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
@@ -125,7 +125,7 @@ TEST_F(CommandCompletionTest, ShortAndLyingAcknowledgementsStayInsideTheDatagram
       at += 4 + length;
     }
   };
-  ASSERT_EQ(lidar::QueryKestoLidarInternalInfo(handler_, vela_, walk, &walked), 0);
+  ASSERT_EQ(lidar::QueryKestoLidarInternalInfo(handler(), vela_, walk, &walked), 0);
   Bytes lying = InternalInfoAnswer(0, {{0x0006, Bytes(8, 1)}});
   lying[1] = 0x2C;
   lying[2] = 0x01;
@@ -149,41 +149,41 @@ void SendNext(kesto_status status, uint32_t handle, KestoLidarAsyncControlRespon
 }
 
 TEST_F(CommandCompletionTest, CompletionMaySendTheNextCommand) {
-  Chain chain{&handler_, vela_, 3, &completions_};
-  ASSERT_EQ(lidar::SendWorkMode(handler_, vela_, 1, SendNext, &chain), 0);
+  Chain chain{&handler(), vela_, 3, &completions_};
+  ASSERT_EQ(lidar::SendWorkMode(handler(), vela_, 1, SendNext, &chain), 0);
   Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));  // -> second sent
-  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(1001));     // second times out -> third
-  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(2002));     // third times out
+  handler().CheckCommandTimeout(clock_.Now() + milliseconds(1001));     // second times out -> third
+  handler().CheckCommandTimeout(clock_.Now() + milliseconds(2002));     // third times out
   const auto all = completions_.All();
   ASSERT_EQ(all.size(), 3u);
   EXPECT_EQ(all[0].status, 0);
   EXPECT_EQ(all[1].status, -4);
   EXPECT_EQ(all[2].status, -4);
   EXPECT_EQ(CountSent(0x0100), 3u);
-  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  EXPECT_EQ(handler().PendingCommandCount(), 0u);
 }
 
-TEST_F(CommandCompletionTest, PendingCommandsOutliveDestroy) {
-  ASSERT_EQ(WorkMode(1), 0);
-  handler_.Destroy();
-  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(1001));
-  ASSERT_EQ(completions_.Count(), 1u);
-  EXPECT_EQ(completions_.All()[0].status, -4);
-}
-
-TEST_F(CommandCompletionTest, ConfigurationAnsweredAfterAStopFindsNoFreedHandler) {
-  // A second VELA lidar gets its configuration request; the kit stops before the answer.
+TEST_F(CommandCompletionTest, AKitsStopCompletesWhatIsStillPendingOnce) {
+  // A user's command and, for a second VELA lidar, a configuration request are in flight when
+  // the kit goes away.
   const uint32_t other = HandleOf(192, 168, 1, 11);
-  auto cfgs = std::make_shared<lidar::LidarCfgList>();
-  cfgs->push_back(Cfg(kKestoLidarDevTypeVela, "192.168.1.11"));
-  handler_.Init(cfgs, &link_);
+  lidar::DirectorySettings settings;
+  settings.host_ip = "192.168.1.50";
+  settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.10"),
+                          Cfg(kKestoLidarDevTypeVela, "192.168.1.11")};
+  directory().Start(settings);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  AnswerFwType(kKestoLidarDevTypeVela, vela_, 0);
   Discover(kKestoLidarDevTypeVela, other, {192, 168, 1, 11});
   AnswerFwType(kKestoLidarDevTypeVela, other, 1);
   Discover(kKestoLidarDevTypeVela, other, {192, 168, 1, 11});
   ASSERT_EQ(CountSent(0x0100), 1u);
-  handler_.Destroy();
-  handler_.CheckCommandTimeout(clock_.Now() + milliseconds(1001));  // AddressSanitizer watches
-  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  ASSERT_EQ(WorkMode(1), 0);
+  ASSERT_EQ(handler().PendingCommandCount(), 2u);
+  kit_.reset();  // AddressSanitizer watches the configuration's completion
+  ASSERT_EQ(completions_.Count(), 1u);
+  EXPECT_EQ(completions_.All()[0].status, -4);
+  EXPECT_EQ(capture_.Count("Update lidar failed, the status:-4"), 1u);
 }
 
 }  // namespace

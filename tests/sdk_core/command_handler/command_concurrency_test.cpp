@@ -51,7 +51,7 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
   AnswerFwType(kKestoLidarDevTypeVela, vela_, 0);
   link_.ClearFrames();
 
-  Shared shared{&handler_, vela_};
+  Shared shared{&handler(), vela_};
   std::vector<SlotRef> refs;
   for (int i = 0; i < 2 * kPrimaries; ++i) refs.push_back({&shared, i});
 
@@ -66,7 +66,7 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
       const auto frames = link_.Frames();
       for (; seen < frames.size(); ++seen) {
         if (seen % 2 == 0) continue;
-        Receive(kKestoLidarDevTypeVela, vela_, 56000,
+        Receive(vela_, 56000,
                 Ack(frames[seen].Command().seq, 0x0100, ControlAnswer(0, 0)));
       }
       std::this_thread::yield();
@@ -77,7 +77,7 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
     threads.emplace_back([&] {
       while (!stop.load()) {
         clock_.Advance(std::chrono::milliseconds(3));
-        handler_.CheckCommandTimeout(clock_.Now());
+        handler().CheckCommandTimeout(clock_.Now());
         sweeps.fetch_add(1);
         std::this_thread::yield();
       }
@@ -101,14 +101,14 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
       }
       for (int i = 0; i < kPerSender; ++i) {
         SlotRef* ref = &refs[static_cast<size_t>(s * kPerSender + i)];
-        EXPECT_EQ(lidar::SendWorkMode(handler_, vela_, 1, Done, ref), 0);
+        EXPECT_EQ(lidar::SendWorkMode(handler(), vela_, 1, Done, ref), 0);
       }
     });
   }
   for (auto& sender : senders) sender.join();
   stop = true;
   for (auto& thread : threads) thread.join();
-  handler_.CheckCommandTimeout(clock_.Now() + std::chrono::hours(1));
+  handler().CheckCommandTimeout(clock_.Now() + std::chrono::hours(1));
 
   for (int i = 0; i < kPrimaries; ++i) {
     const Slot& primary = shared.slots[static_cast<size_t>(i)];
@@ -116,7 +116,7 @@ TEST_F(CommandConcurrencyTest, EveryCommandCompletesExactlyOnce) {
     ASSERT_EQ(primary.completions.load(), 1) << "command " << i;
     ASSERT_EQ(follow_up.completions.load(), primary.status.load() == 0 ? 1 : 0) << "command " << i;
   }
-  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  EXPECT_EQ(handler().PendingCommandCount(), 0u);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #ifndef KESTO_TESTS_COMMAND_FIXTURE_H_
 #define KESTO_TESTS_COMMAND_FIXTURE_H_
-// A private general command handler over a fake device link and a manual clock, with helpers
-// that play the lidar's side, and recorders that count completions.
+// A private kit over a fake device link and a manual clock: the lidar directory, the set-up and
+// the command machinery, fed through the device manager's routing entry (no sockets), with
+// helpers that play the lidar's side, and recorders that count completions.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,6 +14,7 @@
 
 #include "fake_device_link.h"
 #include "general_command_handler.h"
+#include "kit.h"
 #include "lidar_frames.h"
 #include "log_capture.h"
 #include "manual_clock.h"
@@ -71,19 +73,41 @@ class CommandFixture : public ::testing::Test {
   const uint32_t vela_ = HandleOf(192, 168, 1, 10);
   const uint32_t orbit_ = HandleOf(192, 168, 1, 20);
 
-  CommandFixture() : handler_(clock_.Source()) {}
+  CommandFixture() { Rebuild(); }
+
+  // A fresh kit: nothing of the previous one (records, pending commands, observers) is left.
+  void Rebuild() {
+    kit_.reset();
+    kit_ = std::make_unique<lidar::Kit>(clock_.Source());
+    kit_->commands().AttachLink(&link_);
+  }
+  lidar::GeneralCommandHandler& handler() { return kit_->commands(); }
+  lidar::LidarDirectory& directory() { return kit_->directory(); }
+  lidar::LidarSetup& setup() { return kit_->setup(); }
 
   // Normal mode with a per-lidar configuration for both lidars.
-  void InitNormal() {
-    auto cfgs = std::make_shared<lidar::LidarCfgList>();
-    cfgs->push_back(Cfg(kKestoLidarDevTypeVela, "192.168.1.10"));
-    cfgs->push_back(Cfg(kKestoLidarDevTypeOrbit, "192.168.1.20"));
-    handler_.Init(cfgs, &link_);
+  void InitNormal(bool master = true) {
+    lidar::DirectorySettings settings;
+    settings.master = master;
+    settings.host_ip = "192.168.1.50";
+    settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.10"),
+                            Cfg(kKestoLidarDevTypeOrbit, "192.168.1.20")};
+    directory().Start(std::move(settings));
+  }
+  // View mode on `host_ip`.
+  void InitView(const std::string& host_ip) {
+    lidar::DirectorySettings settings;
+    settings.view_mode = true;
+    settings.host_ip = host_ip;
+    directory().Start(std::move(settings));
   }
   static lidar::KestoLidarCfg Cfg(uint8_t dev_type, std::string lidar_ip) {
     lidar::KestoLidarCfg cfg;
     cfg.dev_type = dev_type;
     cfg.lidar_ip = std::move(lidar_ip);
+    cfg.lidar_net_info = dev_type == kKestoLidarDevTypeOrbit
+                             ? lidar::LidarNetInfo{56100, 56200, 56300, 56400, 56500}
+                             : lidar::LidarNetInfo{56000, 56000, 57000, 58000, 59000};
     cfg.host_net_info.host_ip = "192.168.1.50";
     cfg.host_net_info.push_msg_port = 56201;
     cfg.host_net_info.point_data_port = 57001;
@@ -91,14 +115,16 @@ class CommandFixture : public ::testing::Test {
     return cfg;
   }
 
-  // The lidar's side: a datagram from `port` of a lidar of `dev_type`, on an exact-size buffer.
-  void Receive(uint8_t dev_type, uint32_t handle, uint16_t port, const Bytes& datagram) {
+  // The lidar's side: a datagram from (handle, port), on an exact-size buffer, through the
+  // device manager's routing as a command socket hands it over.
+  void Receive(uint32_t handle, uint16_t port, const Bytes& datagram) {
     ExactBuffer buffer(datagram);
-    handler_.Handler(dev_type, handle, port, buffer.data(), buffer.size());
+    kit_->device_manager().OnData(handle, port, buffer.data(), buffer.size(),
+                                  lidar::DeviceManager::ReceivedOn::kOtherChannel);
   }
   void Discover(uint8_t dev_type, uint32_t handle, std::array<uint8_t, 4> ip,
                 std::string_view sn = "SN-0001", uint16_t cmd_port = 56000) {
-    Receive(dev_type, handle, 56000, DiscoveryReply(0, dev_type, sn, ip, cmd_port));
+    Receive(handle, 56000, DiscoveryReply(0, dev_type, sn, ip, cmd_port));
   }
   // The last frame sent with `cmd_id`; fails the test when there is none.
   SentFrame Last(uint16_t cmd_id) const {
@@ -115,9 +141,10 @@ class CommandFixture : public ::testing::Test {
     return n;
   }
   // Answers the last frame of `cmd_id` from `port` with `payload`.
-  void Answer(uint8_t dev_type, uint32_t handle, uint16_t cmd_id, const Bytes& payload,
-              uint16_t port = 56000) {
-    Receive(dev_type, handle, port, Ack(Last(cmd_id).Command().seq, cmd_id, payload));
+  void Answer(uint8_t /*dev_type*/, uint32_t handle, uint16_t cmd_id, const Bytes& payload,
+              uint16_t port = 0) {
+    if (port == 0) port = handle == orbit_ ? 56100 : 56000;  // the model's command port
+    Receive(handle, port, Ack(Last(cmd_id).Command().seq, cmd_id, payload));
   }
   void AnswerFwType(uint8_t dev_type, uint32_t handle, uint8_t fw_type) {
     Answer(dev_type, handle, 0x0101, InternalInfoAnswer(0, {{0x8010, {fw_type}}}));
@@ -130,7 +157,7 @@ class CommandFixture : public ::testing::Test {
     Answer(dev_type, handle, 0x0100, ControlAnswer(0, 0));
   }
 
-  void ObserveInfoChange() { handler_.SetInfoChangeObserver(&OnInfoChange, this); }
+  void ObserveInfoChange() { setup().SetInfoChangeObserver(&OnInfoChange, this); }
   static void OnInfoChange(uint32_t handle, const KestoLidarIdentity* info, void* client_data) {
     auto* self = static_cast<CommandFixture*>(client_data);
     self->identities_.push_back({handle, info->dev_type, info->sn, info->lidar_ip});
@@ -139,9 +166,9 @@ class CommandFixture : public ::testing::Test {
   LogCapture capture_;
   ManualClock clock_;
   FakeDeviceLink link_;
-  lidar::GeneralCommandHandler handler_;
   Completions completions_;
   std::vector<Identity> identities_;
+  std::unique_ptr<lidar::Kit> kit_;  // last: destroyed first, while the recorders live
 };
 
 }  // namespace kesto::test

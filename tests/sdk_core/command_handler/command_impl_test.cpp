@@ -59,7 +59,7 @@ TEST_F(CommandImplTest, SingleKeyRequestsByteForByte) {
   };
   for (const auto& c : cases) {
     link_.ClearFrames();
-    ASSERT_EQ(c.send(handler_, vela_, &completions_), 0) << c.name;
+    ASSERT_EQ(c.send(handler(), vela_, &completions_), 0) << c.name;
     const auto frames = link_.Frames();
     ASSERT_EQ(frames.size(), 1u) << c.name;
     EXPECT_EQ(frames[0].Command().cmd_id, c.cmd_id) << c.name;
@@ -82,7 +82,7 @@ TEST_F(CommandImplTest, InternalInfoQueryAsksForTheModelsKeys) {
   };
   for (const auto& c : cases) {
     link_.ClearFrames();
-    ASSERT_EQ(lidar::QueryKestoLidarInternalInfo(handler_, c.handle, Completions::kInternalInfo,
+    ASSERT_EQ(lidar::QueryKestoLidarInternalInfo(handler(), c.handle, Completions::kInternalInfo,
                                                  &completions_),
               0);
     const auto frames = link_.Frames();
@@ -102,24 +102,24 @@ TEST_F(CommandImplTest, InternalInfoQueryAsksForTheModelsKeys) {
 TEST_F(CommandImplTest, RefusalsNeverRunTheCompletion) {
   const uint32_t never_seen = HandleOf(10, 0, 0, 1);
   capture_.Clear();
-  EXPECT_EQ(lidar::QueryKestoLidarInternalInfo(handler_, never_seen, Completions::kInternalInfo,
+  EXPECT_EQ(lidar::QueryKestoLidarInternalInfo(handler(), never_seen, Completions::kInternalInfo,
                                                &completions_),
             -7);
   EXPECT_EQ(capture_.Count("Query kesto lidar internal info failed."), 1u);
-  EXPECT_EQ(lidar::SendWorkMode(handler_, never_seen, 1, Completions::kControl, &completions_), -9);
+  EXPECT_EQ(lidar::SendWorkMode(handler(), never_seen, 1, Completions::kControl, &completions_), -9);
   EXPECT_EQ(capture_.Count("Send command failed, get cmd handler failed, the handle:" +
                            std::to_string(never_seen) + ", command_id:256."),
             1u);
-  handler_.CheckCommandTimeout(clock_.Now() + std::chrono::hours(1));
+  handler().CheckCommandTimeout(clock_.Now() + std::chrono::hours(1));
   EXPECT_EQ(completions_.Count(), 0u);
   EXPECT_EQ(link_.FrameCount(), 0u);
 }
 
 TEST_F(CommandImplTest, NullCompletionSendsAndDropsTheOutcome) {
-  ASSERT_EQ(lidar::SendWorkMode(handler_, vela_, 2, nullptr, nullptr), 0);
+  ASSERT_EQ(lidar::SendWorkMode(handler(), vela_, 2, nullptr, nullptr), 0);
   Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
   EXPECT_EQ(link_.FrameCount(), 1u);
-  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  EXPECT_EQ(handler().PendingCommandCount(), 0u);
 }
 
 TEST_F(CommandImplTest, LoggerCommandsGoToTheModelsLogPort) {
@@ -133,7 +133,7 @@ TEST_F(CommandImplTest, LoggerCommandsGoToTheModelsLogPort) {
     ++l->calls;
     l->status = status;
   };
-  lidar::LoggerCommandSender& sender = handler_;
+  lidar::LoggerCommandSender& sender = handler();
   ASSERT_EQ(sender.SendLoggerCommand(vela_, 0x0301, stop, 2, done, &logged), 0);
   ASSERT_EQ(sender.SendLoggerCommand(orbit_, 0x0301, stop, 2, nullptr, nullptr), 0);
   const auto frames = link_.Frames();
@@ -141,8 +141,8 @@ TEST_F(CommandImplTest, LoggerCommandsGoToTheModelsLogPort) {
   EXPECT_EQ(frames[0].channel, SentFrame::Channel::kLog);
   EXPECT_EQ(frames[0].dest_port, 59000);
   EXPECT_EQ(frames[1].dest_port, 56500);
-  Receive(kKestoLidarDevTypeVela, vela_, 59000, Ack(frames[0].Command().seq, 0x0301, {0}));
-  handler_.CheckCommandTimeout(clock_.Now() + std::chrono::seconds(2));
+  Receive(vela_, 59000, Ack(frames[0].Command().seq, 0x0301, {0}));
+  handler().CheckCommandTimeout(clock_.Now() + std::chrono::seconds(2));
   EXPECT_EQ(logged.calls, 1);
   EXPECT_EQ(logged.status, 0);
   EXPECT_EQ(sender.SendLoggerCommand(HandleOf(10, 0, 0, 1), 0x0301, stop, 2, done, &logged), -9);
@@ -154,11 +154,11 @@ TEST_F(CommandImplTest, AcknowledgementPacketsAreNeitherRegisteredNorSent) {
   ack.cmd_type = 1;
   ack.handle = vela_;
   ack.lidar_ip = "192.168.1.10";
-  auto handler = handler_.GetCommandHandler(kKestoLidarDevTypeVela);
-  EXPECT_EQ(handler->SendCommand(ack), -1);
-  EXPECT_EQ(handler->SendLoggerCommand(ack), -1);
+  auto model = handler().GetCommandHandler(kKestoLidarDevTypeVela);
+  EXPECT_EQ(model->SendCommand(ack), -1);
+  EXPECT_EQ(model->SendLoggerCommand(ack), -1);
   EXPECT_EQ(link_.FrameCount(), 0u);
-  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  EXPECT_EQ(handler().PendingCommandCount(), 0u);
 }
 
 }  // namespace

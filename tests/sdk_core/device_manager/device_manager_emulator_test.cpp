@@ -74,7 +74,7 @@ class EmulatorTest : public DeviceManagerTest {
 
 TEST_F(EmulatorTest, ConfiguredLidarsOfBothModelsStreamToTheHost) {
   if (!LoopbackSendersAreDistinct()) GTEST_SKIP() << kSameSenderNote;
-  general_.SetInfoChangeObserver(&OnInfoChange, this);
+  kit_.setup().SetInfoChangeObserver(&OnInfoChange, this);
   sim::SimOptions options;
   options.lidars = {{sim::Model::kOrbit, "127.0.0.2", "ORBIT-A"},
                     {sim::Model::kVela, "127.0.0.3", "VELA-A"}};
@@ -86,7 +86,11 @@ TEST_F(EmulatorTest, ConfiguredLidarsOfBothModelsStreamToTheHost) {
   ASSERT_TRUE(InitBothModels());
 
   ASSERT_TRUE(WaitFor([&] { return IdentityCount() == 2; }, std::chrono::seconds(20)));
-  EXPECT_EQ(custom_cfg_->size(), 2u);
+  for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
+    const auto record = directory_.Find(TextToHandle(address));
+    ASSERT_TRUE(record && record->cfg) << address;
+    EXPECT_EQ(record->state, LidarState::kConfigured);
+  }
   for (size_t i = 0; i < 2; ++i) {
     const sim::LidarSnapshot lidar = emulator.Snapshot(i);
     EXPECT_TRUE(lidar.configured);
@@ -104,11 +108,13 @@ TEST_F(EmulatorTest, ConfiguredLidarsOfBothModelsStreamToTheHost) {
 
   // After Stop and a new Init every lidar is new again: found, added and configured once more.
   manager_.Stop();
-  general_.ResetForTests();
-  general_.SetInfoChangeObserver(&OnInfoChange, this);
   ASSERT_TRUE(InitBothModels());
   ASSERT_TRUE(WaitFor([&] { return IdentityCount() == 4; }, std::chrono::seconds(20)));
-  EXPECT_EQ(custom_cfg_->size(), 2u);
+  for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
+    const auto record = directory_.Find(TextToHandle(address));
+    ASSERT_TRUE(record && record->cfg) << address;
+    EXPECT_EQ(record->state, LidarState::kConfigured);
+  }
 }
 
 // View mode: the lidar already streams to this host (another host configured it); its internal
@@ -130,15 +136,18 @@ TEST_F(EmulatorTest, AViewLidarIsFoundFromItsInternalInformation) {
     const size_t imu_before = imu_.Count();
     ASSERT_TRUE(manager_.Init(kHost, nullptr));
 
-    ASSERT_TRUE(WaitFor([&] { return manager_.IsViewLidar(TextToHandle("127.0.0.3")); },
-                        std::chrono::seconds(20)));
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          const auto record = directory_.Find(TextToHandle("127.0.0.3"));
+          return record && record->view;
+        },
+        std::chrono::seconds(20)));
     EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53003)), 0);
     EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53004)), 0);
     ASSERT_TRUE(WaitFor(
         [&] { return points_.Count() > points_before && imu_.Count() > imu_before; }));
     EXPECT_EQ(points_.All().back().dev_type, sim::DeviceType(model));
     manager_.Stop();
-    general_.ResetForTests();
   }
 }
 

@@ -21,6 +21,7 @@
 #include "data_handler.h"
 #include "device_manager.h"
 #include "general_command_handler.h"
+#include "kit.h"
 #include "lidar_cfg.h"
 #include "log_capture.h"
 #include "logger_manager.h"
@@ -140,15 +141,11 @@ class PacketRecorder {
 
 class DeviceManagerTest : public ::testing::Test {
  protected:
-  DeviceManagerTest() : manager_(data_, general_, logger_) {
+  DeviceManagerTest() {
     data_.SetPointCloudObserver(&PacketRecorder::Observe, &points_);
     data_.SetImuDataObserver(&PacketRecorder::Observe, &imu_);
   }
-  ~DeviceManagerTest() override {
-    manager_.Stop();
-    logger_.Uninit();
-    general_.ResetForTests();
-  }
+  ~DeviceManagerTest() override { kit_.Stop(); }
 
   // Configuration variant: model configurations of ORBIT and VELA on the host, plus `custom`.
   bool InitWith(LidarCfgList models, LidarCfgList custom = {}, bool master_sdk = true,
@@ -170,15 +167,17 @@ class DeviceManagerTest : public ::testing::Test {
   }
 
   ::kesto::test::LogCapture log_;
-  DataHandler data_;
-  GeneralCommandHandler general_;
-  LoggerManager logger_;
   PacketRecorder points_;
   PacketRecorder imu_;
   std::string log_dir_ = "";
   std::shared_ptr<LidarCfgList> lidars_cfg_;
   std::shared_ptr<LidarCfgList> custom_cfg_;
-  DeviceManager manager_;  // last: destroyed (and its threads joined) first
+  Kit kit_;  // last: destroyed (and its threads joined) first
+  DataHandler& data_ = kit_.data();
+  GeneralCommandHandler& general_ = kit_.commands();
+  LoggerManager& logger_ = kit_.logger();
+  LidarDirectory& directory_ = kit_.directory();
+  DeviceManager& manager_ = kit_.device_manager();
 };
 
 }  // namespace kesto::lidar::test

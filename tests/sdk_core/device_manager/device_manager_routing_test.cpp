@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <optional>
 
 #include "device_manager_fixture.h"
@@ -48,9 +51,11 @@ TEST_F(RoutingTest, FirstReplyOfAConfiguredModelAddsTheLidarWithItsChannels) {
   ASSERT_TRUE(InitBothModels());
   ASSERT_EQ(manager_.SocketCount(), 0u);
   Reply(0, kVela);
-  ASSERT_EQ(custom_cfg_->size(), 1u);
-  EXPECT_EQ(custom_cfg_->front().lidar_ip, kLidarIp);
-  EXPECT_EQ(custom_cfg_->front().dev_type, kVela);
+  const auto record = directory_.Find(LidarHandle());
+  ASSERT_TRUE(record && record->cfg);
+  EXPECT_EQ(record->cfg->lidar_ip, kLidarIp);
+  EXPECT_EQ(record->cfg->dev_type, kVela);
+  EXPECT_EQ(record->state, LidarState::kExpected);
   for (const int port : {52001, 52002, 52003, 52004, 44332}) {
     EXPECT_GE(manager_.SocketOfChannel(Key(kHost, static_cast<uint16_t>(port))), 0) << port;
   }
@@ -82,7 +87,7 @@ TEST_F(RoutingTest, RepliesThatAddNothing) {
     ASSERT_TRUE(InitBothModels());
     log_.Clear();
     c.send(*this);
-    EXPECT_TRUE(custom_cfg_->empty());
+    EXPECT_FALSE(directory_.Find(LidarHandle()).has_value());
     EXPECT_EQ(manager_.SocketCount(), 0u);
     EXPECT_EQ(log_.Count("Parse Command Stream failed."), c.parse_failures);
     manager_.Stop();
@@ -150,52 +155,51 @@ TEST_F(RoutingTest, KnownLidarsAreRoutedBySourcePort) {
       EXPECT_EQ(seen.dev_type, c.dev_type);
     }
     manager_.Stop();
-    general_.ResetForTests();
+    general_.CompleteAllPending();
   }
 }
 
-// Point and IMU packets from a known lidar that reach a command or detection socket are dropped:
-// the data observers run on the data IO thread alone, whatever port a sender aims at.
-TEST_F(RoutingTest, DataReachesTheDataHandlerOnlyFromADataChannel) {
+// Point and IMU packets from a known lidar that reach a command or detection socket (a host data
+// port that is also a command port) are not lost: a copy goes to the data IO thread, so the data
+// observers still run on that thread alone.
+TEST_F(RoutingTest, DataOnAnotherSocketReachesTheDataHandlerOnTheDataThread) {
+  std::mutex mutex;
+  std::set<std::thread::id> threads;
+  points_.SetHook([&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    threads.insert(std::this_thread::get_id());
+  });
   ASSERT_TRUE(InitBothModels());
   Reply(0, kVela);
   Bytes imu = PointPacket(0x5A, 60);
   imu[10] = 0;
   Route(57000, PointPacket(0x5A), DeviceManager::ReceivedOn::kOtherChannel);
   Route(58000, imu, DeviceManager::ReceivedOn::kOtherChannel);
-  EXPECT_EQ(points_.Count(), 0u);
-  EXPECT_EQ(imu_.Count(), 0u);
-  Route(57000, PointPacket(0x5A));
-  Route(58000, imu);
-  EXPECT_EQ(points_.Count(), 1u);
-  EXPECT_EQ(imu_.Count(), 1u);
+  ASSERT_TRUE(WaitFor([&] { return points_.Count() == 1 && imu_.Count() == 1; }));
+  EXPECT_EQ(points_.All().front().span, PointPacket(0x5A));
+  EXPECT_EQ(log_.Count("reached a command socket"), 1u) << "said once";
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(threads.size(), 1u);
+  EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u) << "not the routing thread";
 }
 
-// The same through real sockets: a point packet sent to the host's command port is not
-// delivered, one sent to its point port is. The acknowledgement that follows the packet on the
-// command socket shows that socket's thread has handled the packet.
-TEST_F(RoutingTest, DataSentToACommandPortIsNotDelivered) {
+// The same through real sockets: a point packet sent to the host's command port is delivered
+// once, as is one sent to its point port.
+TEST_F(RoutingTest, DataSentToACommandPortIsDelivered) {
   if (!LoopbackSendersAreDistinct()) GTEST_SKIP() << kSameSenderNote;
   ASSERT_TRUE(InitBothModels());
   PeerSocket command_side(kLidarIp, 56000), point_side(kLidarIp, 57000);
   ASSERT_TRUE(command_side.ok() && point_side.ok());
   Reply(0, kVela);
-  Reply(0, kVela);
-  PeerSocket::Datagram query;
-  ASSERT_TRUE(command_side.ReceiveCommand(0x0101, query));
-  const uint16_t seq = static_cast<uint16_t>(query.bytes[4] | (query.bytes[5] << 8));
-  ASSERT_EQ(general_.PendingCommandCount(), 1u);
-
   ASSERT_TRUE(point_side.SendTo(PointPacket(0xCC), kHost, 52001));
-  ASSERT_TRUE(command_side.SendTo(Ack(seq, 0x0101, InternalInfoAnswer(0, {{0x8010, {1}}})), kHost, 52001));
-  ASSERT_TRUE(WaitFor([&] { return general_.PendingCommandCount() == 0; }));
-  EXPECT_EQ(points_.Count(), 0u);
+  ASSERT_TRUE(WaitFor([&] { return points_.Count() == 1; }));
+  EXPECT_EQ(points_.All().front().span, PointPacket(0xCC));
 
   ASSERT_TRUE(WaitFor([&] {
     point_side.SendTo(PointPacket(0xDD), kHost, 52003);
-    return WaitFor([&] { return points_.Count() > 0; }, std::chrono::milliseconds(200));
+    return WaitFor([&] { return points_.Count() > 1; }, std::chrono::milliseconds(200));
   }));
-  EXPECT_EQ(points_.All().front().span, PointPacket(0xDD));
+  EXPECT_EQ(points_.All().back().span, PointPacket(0xDD));
 }
 
 TEST_F(RoutingTest, TheHostsOwnDatagramsAreIgnoredEvenOnADataPort) {
@@ -213,16 +217,20 @@ TEST_F(RoutingTest, TheHostsOwnDatagramsAreIgnoredEvenOnADataPort) {
 
 TEST_F(RoutingTest, AChangingDeviceTypeIsAnErrorOncePerReplyAndTheFirstTypeStays) {
   ASSERT_TRUE(InitBothModels());
+  Reply(0, kVela);  // the lidar's channels; its next replies reach the set-up
   DetectionData data;
   data.dev_type = kVela;
-  manager_.HandleDetectionData(LidarHandle(), data, false, false);
+  kit_.setup().OnDiscoveryReply(LidarHandle(), data);
   data.dev_type = kOrbit;
-  manager_.HandleDetectionData(LidarHandle(), data, false, false);
-  manager_.HandleDetectionData(LidarHandle(), data, false, false);
+  kit_.setup().OnDiscoveryReply(LidarHandle(), data);
+  kit_.setup().OnDiscoveryReply(LidarHandle(), data);
   data.dev_type = kVela;
-  manager_.HandleDetectionData(LidarHandle(), data, false, false);
+  kit_.setup().OnDiscoveryReply(LidarHandle(), data);
   EXPECT_EQ(log_.Count("dev_type is error, the dev_type1:10, the dev_type2:9"), 2u);
   EXPECT_EQ(log_.Count("dev_type is error"), 2u);
+  uint8_t model = 0;
+  ASSERT_TRUE(directory_.ModelOf(LidarHandle(), model));
+  EXPECT_EQ(model, kVela);
 }
 
 // A view lidar's internal-info reply is walked entry by entry to its stated count, past 255.
@@ -231,7 +239,9 @@ TEST_F(RoutingTest, AViewLidarsReplyIsWalkedToItsStatedCount) {
   DetectionData data;
   data.dev_type = kOrbit;
   data.cmd_port = 56100;
-  manager_.HandleDetectionData(LidarHandle(), data, false, false);  // pending, not queried
+  std::copy(std::begin(kLidarOctets), std::end(kLidarOctets), data.lidar_ip);
+  kit_.setup().OnDiscoveryReply(LidarHandle(), data);  // detected; its firmware is asked for
+  directory_.SetFirmwareType(LidarHandle(), 1);
 
   std::vector<::kesto::test::Entry> entries(300, {0x0100, {}});
   entries.push_back({0x0006, {127, 0, 0, 1, 0x13, 0xCF, 0x39, 0x30}});  // host port 53011
@@ -239,9 +249,12 @@ TEST_F(RoutingTest, AViewLidarsReplyIsWalkedToItsStatedCount) {
   const Bytes answer = InternalInfoAnswer(0, entries);
   Bytes record(answer.size() + 8, 0);
   std::copy(answer.begin(), answer.end(), record.begin());
-  manager_.AddViewLidar(LidarHandle(),
-                        reinterpret_cast<const KestoLidarDiagInternalInfoResponse*>(record.data()));
-  EXPECT_TRUE(manager_.IsViewLidar(LidarHandle()));
+  LidarSetup::InternalInfoCallback(
+      0, LidarHandle(), reinterpret_cast<KestoLidarDiagInternalInfoResponse*>(record.data()),
+      &kit_.setup());
+  const auto lidar = directory_.Find(LidarHandle());
+  ASSERT_TRUE(lidar && lidar->view);
+  EXPECT_EQ(lidar->view->lidar_point_data_port, 56300) << "an ORBIT lidar's fixed port";
   EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53011)), 0);
   EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53012)), 0);
 }

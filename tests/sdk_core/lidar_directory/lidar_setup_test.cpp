@@ -1,5 +1,7 @@
-// Discovery replies, the firmware-type query, configuration of new lidars and the two observers.
-#include "general_command_handler.h"
+// A lidar's set-up from its discovery replies: the firmware-type query, the configuration of
+// new lidars, view lidars, state pushes and the information change, through the routing entry
+// of a kit whose device link is a fake.
+#include "lidar_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +14,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class GeneralCommandHandlerTest : public CommandFixture {
+class LidarSetupTest : public CommandFixture {
  protected:
   void SetUp() override {
     InitNormal();
@@ -20,7 +22,7 @@ class GeneralCommandHandlerTest : public CommandFixture {
   }
 };
 
-TEST_F(GeneralCommandHandlerTest, FirstDiscoveryReplyQueriesTheFirmwareTypeOnce) {
+TEST_F(LidarSetupTest, FirstDiscoveryReplyQueriesTheFirmwareTypeOnce) {
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN-0001", 56000);
   const std::string detected = "Handle detection data, handle:" + std::to_string(vela_) +
                                ", dev_type:10, sn:SN-0001, cmd_port:56000";
@@ -32,11 +34,13 @@ TEST_F(GeneralCommandHandlerTest, FirstDiscoveryReplyQueriesTheFirmwareTypeOnce)
   EXPECT_EQ(frames[0].dest_ip, vela_);
   EXPECT_EQ(frames[0].dest_port, 56000);
   EXPECT_EQ(frames[0].channel, SentFrame::Channel::kCommand);
-  EXPECT_EQ(link_.LoggerDevices(), std::vector<uint32_t>{vela_});
-  EXPECT_TRUE(link_.Detections().empty()) << "the device manager hears of known lidars only";
-  EXPECT_NE(handler_.GetLidarCommandHandler(vela_), nullptr);
+  EXPECT_NE(handler().GetLidarCommandHandler(vela_), nullptr);
+  ASSERT_TRUE(directory().Find(vela_).has_value());
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kDetected);
+  for (int i = 0; i < 2; ++i) Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  EXPECT_EQ(link_.FrameCount(), 1u) << "asked once, while its answer is awaited";
   std::set<uint16_t> keys;
-  EXPECT_TRUE(handler_.GetInternalInfoKeys(vela_, keys));
+  EXPECT_TRUE(handler().GetInternalInfoKeys(vela_, keys));
   EXPECT_EQ(keys.size(), 27u);
 }
 
@@ -48,7 +52,7 @@ struct FwTypeCase {
   size_t payload_length;
 };
 
-TEST_F(GeneralCommandHandlerTest, FirmwareTypeDecidesWhetherDiscoveryConfigures) {
+TEST_F(LidarSetupTest, FirmwareTypeDecidesWhetherDiscoveryConfigures) {
   const FwTypeCase cases[] = {
       {kKestoLidarDevTypeVela, 1, 3, 56000, 28},
       {kKestoLidarDevTypeVela, 0, 0, 56000, 0},
@@ -57,7 +61,7 @@ TEST_F(GeneralCommandHandlerTest, FirmwareTypeDecidesWhetherDiscoveryConfigures)
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::Message()
                  << "dev_type " << int(c.dev_type) << " fw_type " << int(c.fw_type));
-    handler_.ResetForTests();
+    Rebuild();
     link_.ClearFrames();
     const uint32_t handle = c.dev_type == kKestoLidarDevTypeVela ? vela_ : orbit_;
     const auto ip = c.dev_type == kKestoLidarDevTypeVela ? kVelaIp : kOrbitIp;
@@ -70,14 +74,14 @@ TEST_F(GeneralCommandHandlerTest, FirmwareTypeDecidesWhetherDiscoveryConfigures)
     const SentFrame request = Last(0x0100);
     EXPECT_EQ(request.dest_port, c.cmd_port) << "the port the reply names";
     EXPECT_EQ(request.Payload().size(), c.payload_length);
-    const auto detections = link_.Detections();
-    ASSERT_FALSE(detections.empty());
-    EXPECT_TRUE(detections.back().fw_type_known);
-    EXPECT_EQ(detections.back().fw_type_zero, c.fw_type == 0);
+    const auto record = directory().Find(handle);
+    ASSERT_TRUE(record.has_value());
+    EXPECT_EQ(record->fw_type, std::optional<uint8_t>(c.fw_type));
+    EXPECT_EQ(record->state, lidar::LidarState::kConfiguring);
   }
 }
 
-TEST_F(GeneralCommandHandlerTest, InformationChangeOncePerLidar) {
+TEST_F(LidarSetupTest, InformationChangeOncePerLidar) {
   SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
   ASSERT_EQ(identities_.size(), 1u);
   EXPECT_EQ(identities_[0].handle, vela_);
@@ -88,100 +92,112 @@ TEST_F(GeneralCommandHandlerTest, InformationChangeOncePerLidar) {
 
   for (int i = 0; i < 3; ++i) Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
   EXPECT_EQ(CountSent(0x0100), 1u) << "a configured lidar is not configured again";
-  handler_.KestoLidarInfoChange(vela_);
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kConfigured);
+  setup().KestoLidarInfoChange(vela_);
   EXPECT_EQ(identities_.size(), 1u);
 }
 
-TEST_F(GeneralCommandHandlerTest, RefusedConfigurationStillEndsTheAttemptAndMaySendAgain) {
+TEST_F(LidarSetupTest, RefusedConfigurationEndsTheAttemptAndAnUnansweredOneIsSentAgain) {
   Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
   AnswerFwType(kKestoLidarDevTypeOrbit, orbit_, 1);
   Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
   Answer(kKestoLidarDevTypeOrbit, orbit_, 0x0100, ControlAnswer(1, 0x0005));
   EXPECT_EQ(identities_.size(), 1u);
   EXPECT_EQ(capture_.Count("Update lidar failed, the ret_code:1, error_key:5"), 1u);
-  EXPECT_NE(capture_.Lines().back().message.find("[orbit_command_handler.cpp]"), std::string::npos);
-  // The model handler asked directly (as a later start would) sends the request again.
-  handler_.GetCommandHandler(kKestoLidarDevTypeOrbit)->UpdateLidarCfg(orbit_, 56100);
-  EXPECT_EQ(CountSent(0x0100), 2u);
-  Answer(kKestoLidarDevTypeOrbit, orbit_, 0x0100, ControlAnswer(0, 0));
-  handler_.GetCommandHandler(kKestoLidarDevTypeOrbit)->UpdateLidarCfg(orbit_, 56100);
-  EXPECT_EQ(CountSent(0x0100), 2u) << "configured now";
+  EXPECT_EQ(capture_.Count("error_key:5  [orbit_command_handler.cpp]"), 1u) << "the model's file";
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  EXPECT_EQ(CountSent(0x0100), 1u) << "the attempt has ended";
+
+  // VELA's request times out: the lidar stays configuring, the next reply sends it again.
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  AnswerFwType(kKestoLidarDevTypeVela, vela_, 1);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  ASSERT_EQ(CountSent(0x0100), 2u);
+  handler().CheckCommandTimeout(clock_.Now() + std::chrono::seconds(2));
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kConfiguring);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  EXPECT_EQ(CountSent(0x0100), 3u);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
+  EXPECT_EQ(identities_.size(), 2u);
 }
 
-TEST_F(GeneralCommandHandlerTest, ConfigurationThatCannotBeBuiltIsNotSentAndTriedAgain) {
+TEST_F(LidarSetupTest, ConfigurationThatCannotBeBuiltIsNotSentAndTriedAgain) {
   const uint32_t handle = HandleOf(192, 168, 1, 12);
-  auto cfgs = std::make_shared<lidar::LidarCfgList>();
-  cfgs->push_back(Cfg(kKestoLidarDevTypeVela, "192.168.1.12"));
-  cfgs->back().host_net_info.host_ip = "192.168.1";
-  handler_.Init(cfgs, &link_);
+  lidar::DirectorySettings settings;
+  settings.host_ip = "192.168.1.50";
+  settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.12")};
+  settings.custom_cfgs.back().host_net_info.host_ip = "192.168.1";
+  directory().Start(settings);
   Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
   AnswerFwType(kKestoLidarDevTypeVela, handle, 1);
   Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
   Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
   EXPECT_EQ(CountSent(0x0100), 0u);
   EXPECT_EQ(capture_.Count("Build update lidar cfg request failed."), 2u);
-  EXPECT_EQ(handler_.PendingCommandCount(), 0u);
+  EXPECT_EQ(handler().PendingCommandCount(), 0u);
   EXPECT_TRUE(identities_.empty());
 }
 
-TEST_F(GeneralCommandHandlerTest, InfoChangeOfAnUnknownLidarCreatesNothing) {
-  handler_.KestoLidarInfoChange(vela_);
+TEST_F(LidarSetupTest, InfoChangeOfAnUnknownLidarCreatesNothing) {
+  setup().KestoLidarInfoChange(vela_);
   EXPECT_EQ(capture_.Count("Lidar info change failed, can not found device, the handle:" +
                            std::to_string(vela_)),
             1u);
   EXPECT_TRUE(identities_.empty());
-  EXPECT_EQ(handler_.SendCommand(vela_, 0x0100, nullptr, 0, nullptr), -9);
+  EXPECT_EQ(handler().SendCommand(vela_, 0x0100, nullptr, 0, nullptr), -9);
 }
 
-TEST_F(GeneralCommandHandlerTest, SlaveCreatesEntriesButSendsNothing) {
-  link_.SetMaster(false);
+TEST_F(LidarSetupTest, SlaveCreatesEntriesButSendsNothing) {
+  InitNormal(false);
   for (int i = 0; i < 3; ++i) Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
-  handler_.UpdateViewLidarCfg(
-      lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56000, 57000, 58000, 57001, 58001});
   EXPECT_EQ(link_.FrameCount(), 0u);
-  handler_.KestoLidarInfoChange(vela_);
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kDetected);
+  setup().KestoLidarInfoChange(vela_);
   EXPECT_EQ(identities_.size(), 1u);
 }
 
-TEST_F(GeneralCommandHandlerTest, SerialNumberConflictIsLoggedEveryTimeAndKeepsTheEntry) {
+TEST_F(LidarSetupTest, SerialNumberConflictIsLoggedEveryTimeAndKeepsTheEntry) {
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "FIRST");
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SECOND");
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SECOND");
   EXPECT_EQ(capture_.Count("Lidar ip conflic, the lidar ip:192.168.1.10, the sn1:FIRST, the "
                            "sn2:SECOND"),
             2u);
-  handler_.KestoLidarInfoChange(vela_);
+  setup().KestoLidarInfoChange(vela_);
   ASSERT_EQ(identities_.size(), 1u);
   EXPECT_EQ(identities_[0].sn, "FIRST");
 }
 
-TEST_F(GeneralCommandHandlerTest, SerialNumberFillingItsFieldIsCutInTheIdentity) {
+TEST_F(LidarSetupTest, SerialNumberFillingItsFieldIsCutInTheIdentity) {
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "ABCDEFGHIJKLMNOP");
   EXPECT_EQ(capture_.Count("sn:ABCDEFGHIJKLMNOP, cmd_port"), 1u) << "16 characters, no more";
-  handler_.KestoLidarInfoChange(vela_);
+  setup().KestoLidarInfoChange(vela_);
   ASSERT_EQ(identities_.size(), 1u);
   EXPECT_EQ(identities_[0].sn, "ABCDEFGHIJKLMNO");
 }
 
-TEST_F(GeneralCommandHandlerTest, ControlCharactersOfASerialNumberNeverReachTheLog) {
+TEST_F(LidarSetupTest, ControlCharactersOfASerialNumberNeverReachTheLog) {
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN\x1b[2J\n");
   EXPECT_EQ(capture_.Count("sn:SN?[2J?, cmd_port"), 1u);
 }
 
-TEST_F(GeneralCommandHandlerTest, FailedDiscoveryReplyCreatesNothing) {
-  Receive(kKestoLidarDevTypeVela, vela_, 56000, DiscoveryReply(1, 10, "SN", kVelaIp, 56000));
+TEST_F(LidarSetupTest, FailedDiscoveryReplyCreatesNothing) {
+  Receive(vela_, 56000, DiscoveryReply(1, 10, "SN", kVelaIp, 56000));
   EXPECT_EQ(capture_.Count("Detection lidar faield, the handle:" + std::to_string(vela_) +
                            ", lidar_port:56000, ret_code:1"),
             1u);
   EXPECT_EQ(link_.FrameCount(), 0u);
-  EXPECT_EQ(handler_.GetLidarCommandHandler(vela_), nullptr);
+  EXPECT_EQ(handler().GetLidarCommandHandler(vela_), nullptr);
   // A reply too short to hold its record, and a discovery request echoed back, create nothing.
-  Receive(10, vela_, 56000, Frame(3, 0x0000, 1, Bytes(23, 0)));
-  Receive(10, vela_, 56000, Frame(3, 0x0000, 0, DiscoveryPayload(0, 10, "SN", kVelaIp, 1)));
+  Receive(vela_, 56000, Frame(3, 0x0000, 1, Bytes(23, 0)));
+  EXPECT_EQ(capture_.Count("Detection data is too short, the handle:" + std::to_string(vela_) +
+                           ", the len:23"),
+            1u);
+  Receive(vela_, 56000, Frame(3, 0x0000, 0, DiscoveryPayload(0, 10, "SN", kVelaIp, 1)));
   EXPECT_EQ(link_.FrameCount(), 0u);
 }
 
-TEST_F(GeneralCommandHandlerTest, TwelveFailedFirmwareAnswersThenTheLidarCountsAsNotZero) {
+TEST_F(LidarSetupTest, TwelveFailedFirmwareAnswersThenTheLidarCountsAsNotZero) {
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
   for (int i = 0; i < 12; ++i) {
     Answer(kKestoLidarDevTypeVela, vela_, 0x0101, InternalInfoAnswer(3, {}));
@@ -191,10 +207,10 @@ TEST_F(GeneralCommandHandlerTest, TwelveFailedFirmwareAnswersThenTheLidarCountsA
   EXPECT_EQ(capture_.Count("Query kesto lidar failed, the retry time more than 10."), 1u);
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
   EXPECT_EQ(CountSent(0x0100), 1u);
-  EXPECT_EQ(handler_.PendingCommandCount(), 1u);
+  EXPECT_EQ(handler().PendingCommandCount(), 1u);
 }
 
-TEST_F(GeneralCommandHandlerTest, FirmwareAnswersWithoutAUsableEntryAreFailedAnswers) {
+TEST_F(LidarSetupTest, FirmwareAnswersWithoutAUsableEntryAreFailedAnswers) {
   const Bytes cases[] = {
       {0, 0, 0},                                  // param_num 0
       {0, 1, 0},                                  // claims an entry, ends before it
@@ -219,7 +235,7 @@ struct SegmentCase {
   const char* message;
 };
 
-TEST_F(GeneralCommandHandlerTest, ViewModeAcceptsOnlyTheHostsSegment) {
+TEST_F(LidarSetupTest, ViewModeAcceptsOnlyTheHostsSegment) {
   const SegmentCase cases[] = {
       {"192.168.1.50", {192, 168, 1, 10}, true, "Host ip:192.168.1.50, lidar ip:192.168.1.10"},
       {"192.168.1.50",
@@ -231,47 +247,53 @@ TEST_F(GeneralCommandHandlerTest, ViewModeAcceptsOnlyTheHostsSegment) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    handler_.ResetForTests();
+    Rebuild();
     link_.ClearFrames();
     capture_.Clear();
-    handler_.InitHostIpMode(c.host_ip, 1, &link_);
+    InitView(c.host_ip);
     const uint32_t handle = HandleOf(c.lidar_ip[0], c.lidar_ip[1], c.lidar_ip[2], c.lidar_ip[3]);
-    // A lidar that is not a view lidar yet: the variant without a device type.
-    ExactBuffer reply(DiscoveryReply(0, 10, "SN", c.lidar_ip, 56000));
-    handler_.Handler(handle, 56000, reply.data(), reply.size());
+    Receive(handle, 56000, DiscoveryReply(0, 10, "SN", c.lidar_ip, 56000));
     EXPECT_EQ(capture_.Count(c.message), 1u);
     EXPECT_EQ(link_.FrameCount(), c.accepted ? 1u : 0u) << "the firmware query, as master";
-    EXPECT_EQ(handler_.GetLidarCommandHandler(handle) != nullptr, c.accepted);
+    EXPECT_EQ(handler().GetLidarCommandHandler(handle) != nullptr, c.accepted);
   }
 }
 
-TEST_F(GeneralCommandHandlerTest, ViewModeAcknowledgementsAndInfoChange) {
-  handler_.ResetForTests();
+TEST_F(LidarSetupTest, AViewLidarIsConfiguredFromItsInternalInformation) {
   ObserveInfoChange();
-  handler_.InitHostIpMode("192.168.1.50", 1, &link_);
-  const Bytes reply = DiscoveryReply(0, 10, "SN", kVelaIp, 56000);
-  ExactBuffer buffer(reply);
-  handler_.Handler(vela_, 56000, buffer.data(), buffer.size());
+  InitView("192.168.1.50");
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN", 56001);
   ASSERT_EQ(CountSent(0x0101), 1u);
-  // Acknowledged through the variant without a device type; no model handler is involved.
-  const Bytes ack = Ack(Last(0x0101).Command().seq, 0x0101, InternalInfoAnswer(0, {{0x8010, {1}}}));
-  ExactBuffer ack_buffer(ack);
-  handler_.Handler(vela_, 56000, ack_buffer.data(), ack_buffer.size());
+  AnswerFwType(kKestoLidarDevTypeVela, vela_, 1);
   EXPECT_EQ(capture_.Count("Query Fw type succ, the fw_type:1"), 1u);
-  handler_.Handler(vela_, 56000, ack_buffer.data(), ack_buffer.size());
-  EXPECT_EQ(capture_.Count("Handle cmd ack failed, can not find command"), 1u);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0101, InternalInfoAnswer(0, {{0x8010, {1}}}));
+  EXPECT_EQ(capture_.Count("Receive Ack: Id 257 Seq"), 2u) << "the second finds no command";
 
-  // A second reply of the known lidar goes to the device manager, which configures view lidars.
-  handler_.Handler(vela_, 56000, buffer.data(), buffer.size());
-  EXPECT_EQ(CountSent(0x0100), 0u);
-  ASSERT_EQ(link_.Detections().size(), 1u);
-  handler_.UpdateViewLidarCfg(
-      lidar::ViewLidarIpInfo{vela_, 10, "192.168.1.50", 56001, 57000, 58000, 57001, 58001});
+  // The next reply asks for the internal information, whose answer names the data ports.
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN", 56001);
+  ASSERT_EQ(CountSent(0x0101), 2u);
+  EXPECT_EQ(Last(0x0101).Payload().size(), 4u + 2u * 27u) << "VELA's internal-info keys";
+  const Bytes point = {192, 168, 1, 50, 0x41, 0xDE, 0x68, 0xDE};  // host port 56897, lidar 56936
+  const Bytes imu = {192, 168, 1, 50, 0x42, 0xDE, 0x69, 0xDE};
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0101, InternalInfoAnswer(0, {{0x0006, point}, {0x0007, imu}}));
   ASSERT_EQ(CountSent(0x0100), 1u);
-  EXPECT_EQ(Last(0x0100).dest_port, 56001);
+  const SentFrame request = Last(0x0100);
+  EXPECT_EQ(request.dest_port, 56001) << "the command port the reply named";
+  const auto record = directory().Find(vela_);
+  ASSERT_TRUE(record.has_value() && record->view.has_value());
+  EXPECT_EQ(record->view->host_point_data_port, 56897);
+  EXPECT_EQ(record->view->lidar_imu_data_port, 56937);
+  EXPECT_EQ(record->state, lidar::LidarState::kConfiguring);
+  EXPECT_EQ(record->route.lidar.point_data_port, 56936) << "its data is routed now";
+
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN", 56001);
+  EXPECT_EQ(CountSent(0x0100), 2u) << "sent again while unanswered";
   Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
-  EXPECT_EQ(link_.ViewCfgCallbacks(), std::vector<uint32_t>{vela_});
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kViewing);
   EXPECT_EQ(identities_.size(), 1u);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN", 56001);
+  EXPECT_EQ(CountSent(0x0100), 2u);
+  EXPECT_EQ(CountSent(0x0101), 2u);
 }
 
 struct PushCase {
@@ -281,12 +303,12 @@ struct PushCase {
   bool delivered;
 };
 
-TEST_F(GeneralCommandHandlerTest, StatePushOnlyFromTheModelsPushPort) {
+TEST_F(LidarSetupTest, StatePushOnlyFromTheModelsPushPort) {
   struct Pushes {
     std::vector<std::pair<uint32_t, std::string>> texts;
     uint8_t dev_type = 0;
   } pushes;
-  handler_.SetPushMessageObserver(
+  handler().SetPushMessageObserver(
       [](uint32_t handle, uint8_t dev_type, const char* text, void* cd) {
         auto* p = static_cast<Pushes*>(cd);
         p->texts.emplace_back(handle, text);
@@ -306,7 +328,7 @@ TEST_F(GeneralCommandHandlerTest, StatePushOnlyFromTheModelsPushPort) {
   const Bytes push = StatePush(KeyValueList({{0x001A, {3}}}));
   for (const auto& c : cases) {
     const size_t before = pushes.texts.size();
-    Receive(c.dev_type, c.handle, c.port, push);
+    Receive(c.handle, c.port, push);
     EXPECT_EQ(pushes.texts.size() - before, c.delivered ? 1u : 0u)
         << int(c.dev_type) << " from " << c.port;
   }
@@ -315,39 +337,37 @@ TEST_F(GeneralCommandHandlerTest, StatePushOnlyFromTheModelsPushPort) {
   EXPECT_EQ(pushes.dev_type, 9);
   EXPECT_EQ(pushes.texts[0].second, "{\n    \"work_tgt_mode\": 3\n}");
   // A list that does not convert is delivered as an empty text.
-  Receive(kKestoLidarDevTypeVela, vela_, 56000, StatePush(Bytes{5, 0, 0, 0}));
+  Receive(vela_, 56000, StatePush(Bytes{5, 0, 0, 0}));
   ASSERT_EQ(pushes.texts.size(), 3u);
   EXPECT_EQ(pushes.texts[2].second, "");
 }
 
-TEST_F(GeneralCommandHandlerTest, UnnamedTypeDataPortAndBrokenFramesAreOnlyLogged) {
+TEST_F(LidarSetupTest, UpgradeChannelAndBrokenFramesAreOnlyLogged) {
+  const uint32_t unnamed = HandleOf(192, 168, 1, 30);
+  lidar::DirectorySettings settings;
+  settings.host_ip = "192.168.1.50";
+  settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.10"),
+                          Cfg(kKestoLidarDevTypeUnnamed, "192.168.1.30")};
+  directory().Start(settings);
   const Bytes anything = {1, 2, 3};
-  Receive(kKestoLidarDevTypeUnnamed, vela_, 10001, anything);
+  Receive(unnamed, 10001, anything);
   EXPECT_EQ(capture_.Count("GeneralCommandHandler::Handler get cmd handler failed"), 1u);
-  Receive(kKestoLidarDevTypeVela, vela_, 56000, anything);
+  Receive(vela_, 56000, anything);
   EXPECT_EQ(capture_.Count("Parse Command Stream failed."), 1u);
   EXPECT_EQ(link_.FrameCount(), 0u);
 }
 
-TEST_F(GeneralCommandHandlerTest, DestroyKeepsOnlyWhatOutlivesAStop) {
-  int pushes = 0;
-  handler_.SetPushMessageObserver(
-      [](uint32_t, uint8_t, const char*, void* cd) { ++*static_cast<int*>(cd); }, &pushes);
+TEST_F(LidarSetupTest, ANewKitKnowsNothingOfThePreviousOne) {
   SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
   ASSERT_EQ(identities_.size(), 1u);
-  handler_.Destroy();
-  EXPECT_EQ(handler_.GetCommandHandler(kKestoLidarDevTypeVela), nullptr);
+  Rebuild();
+  InitNormal();
   std::set<uint16_t> keys;
-  EXPECT_FALSE(handler_.GetInternalInfoKeys(vela_, keys));
-
-  // A new start: the lidar is new again, the configuration of its address is still known, the
-  // push observer still set and the information-change observer gone.
-  handler_.Init(nullptr, &link_);
+  EXPECT_FALSE(handler().GetInternalInfoKeys(vela_, keys));
+  // The lidar is new again: set up once more, told to the observer of the new kit only.
   SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
   EXPECT_EQ(CountSent(0x0100), 2u);
   EXPECT_EQ(identities_.size(), 1u);
-  Receive(kKestoLidarDevTypeVela, vela_, 56000, StatePush(KeyValueList({})));
-  EXPECT_EQ(pushes, 1);
 }
 
 }  // namespace
