@@ -19,10 +19,11 @@ namespace kesto::lidar {
 inline constexpr size_t kRequestBufferSize = 1400;
 using RequestBuffer = std::array<uint8_t, kRequestBufferSize>;
 
-// Splits `ip` at each `separator` and appends one byte per decimal component to `out`; true when
-// this call appended exactly four. A trailing separator is accepted. A component that is empty,
-// not a number, beyond 32 bits, negative or above 255 fails with one log line; so does a wrong
-// component count. Never throws.
+// Splits `ip` at each `separator` and appends its four components to `out` as bytes, under the
+// configuration text's rules (ParseDotted with DottedRules::kConfigText: each component read
+// like the standard string-to-int conversion, a trailing separator accepted). A component that
+// is empty, not a number, beyond 32 bits, negative or above 255 fails with one log line; so does
+// a component count other than four. Nothing is appended on failure. Never throws.
 bool IpToU8(const std::string& ip, const std::string& separator, std::vector<uint8_t>& out);
 // The dotted form into four bytes at `out`, first octet first; `out` is written only on success.
 bool IpToU8(const std::string& ip, uint8_t* out);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "handle_text.h"
 #include "lidar_sim.h"
 #include "little_endian.h"
 #include "test_host.h"
@@ -49,10 +50,10 @@ inline std::string SourceOf(const LidarUnderTest& lidar) {
   auto it = found.find(lidar.address);
   if (it == found.end()) {
     in_addr local{};
-    local.s_addr = inet_addr(lidar.address.c_str());
+    local.s_addr = lidar::TextToHandle(lidar.address);
     const in_addr source = platform::SocketSourceAddressFor(local);
-    it = found.emplace(lidar.address, source.s_addr == htonl(INADDR_ANY) ? lidar.address
-                                                                        : inet_ntoa(source))
+    const bool own = source.s_addr == htonl(INADDR_ANY);
+    it = found.emplace(lidar.address, own ? lidar.address : lidar::HandleToText(source.s_addr))
              .first;
   }
   return it->second;
