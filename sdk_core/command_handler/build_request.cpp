@@ -57,6 +57,13 @@ bool ImuSourcePort(uint8_t dev_type, uint16_t& port) {
   return true;
 }
 
+// Whether a request for `dev_type` names an IMU entry; an unknown type is asked for both, and
+// then fails on the missing source port.
+bool WithImu(uint8_t dev_type) {
+  const LidarModel* model = FindModel(dev_type);
+  return model == nullptr || model->has_imu;
+}
+
 const LidarNetInfo& OrbitPorts() { return FindModel(kKestoLidarDevTypeOrbit)->lidar_ports; }
 
 }  // namespace
@@ -103,8 +110,7 @@ bool IpToU8(const std::string& ip, uint8_t* out) {
 bool BuildUpdateLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& buffer,
                                 uint16_t& length) {
   const HostNetInfo& host = cfg.host_net_info;
-  const LidarModel* model = FindModel(cfg.dev_type);
-  const bool with_imu = model == nullptr || model->has_imu;
+  const bool with_imu = WithImu(cfg.dev_type);
   uint16_t point_src = 0;
   uint16_t imu_src = 0;
   if (!PointCloudSourcePort(cfg.dev_type, point_src) ||
@@ -166,7 +172,7 @@ bool BuildUpdateOrbitLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& bu
 
 bool BuildUpdateViewLidarCfgRequest(const ViewLidarIpInfo& info, RequestBuffer& buffer,
                                     uint16_t& length) {
-  const bool with_imu = info.dev_type != kKestoLidarDevTypeUnnamed;
+  const bool with_imu = WithImu(info.dev_type);
   BeginList(buffer, length, with_imu ? 2 : 1);
   if (!AppendHostIpCfg(buffer, length, kKeyPointCloudHostIpCfg, info.host_ip,
                        info.host_point_data_port, info.lidar_point_data_port)) {
