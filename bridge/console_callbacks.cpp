@@ -1,10 +1,10 @@
 #include "console_callbacks.h"
 
-#include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "console.h"
+#include "handle_text.h"
 
 namespace kesto::bridge {
 namespace {
@@ -27,17 +27,6 @@ HostAddress ReadHostAddress(const std::uint8_t* value, std::size_t length) {
   address.host_port = LoadU16(bytes + 4);
   address.lidar_port = LoadU16(bytes + 6);
   return address;
-}
-
-// The dotted text of a handle (an IPv4 address in network byte order). Built here rather than
-// with inet_ntoa, whose one static buffer the kit's several threads would share.
-std::array<char, 16> HandleText(std::uint32_t handle) {
-  std::uint8_t octets[4];
-  std::memcpy(octets, &handle, sizeof octets);
-  std::array<char, 16> text{};
-  std::snprintf(text.data(), text.size(), "%u.%u.%u.%u", octets[0], octets[1], octets[2],
-                octets[3]);
-  return text;
 }
 
 void PrintControlResponse(const char* name, kesto_status status, std::uint32_t handle,
@@ -93,7 +82,7 @@ using kesto::bridge::ConsolePrint;
 void PushMessageCallback(uint32_t handle, uint8_t, const char* info, void*) {
   // One print, so the header and the text stay together among other threads' lines.
   ConsolePrint("handle: %u, ip: %s, push msg info: \n%s\n", static_cast<unsigned>(handle),
-               kesto::bridge::HandleText(handle).data(), info != nullptr ? info : "");
+               kesto::lidar::HandleToText(handle).c_str(), info != nullptr ? info : "");
 }
 
 void LidarInfoChangeCallback(uint32_t handle, const KestoLidarIdentity* info, void*) {
@@ -134,10 +123,11 @@ void InternalInfoCallback(kesto_status status, uint32_t handle,
       kesto::bridge::ReadInternalInfoHosts(*response, kesto::bridge::kLengthVouchedByKit);
   const kesto::bridge::HostAddress& point = hosts.point_cloud;
   ConsolePrint(
-      "Host point cloud ip addr:%u.%u.%u.%u, host point cloud port:%u, lidar point cloud "
-      "port:%u.\n",
-      point.ip[0], point.ip[1], point.ip[2], point.ip[3], point.host_port, point.lidar_port);
+      "Host point cloud ip addr:%s, host point cloud port:%u, lidar point cloud port:%u.\n",
+      kesto::lidar::HandleToText(kesto::lidar::BytesToHandle(point.ip)).c_str(),
+      point.host_port, point.lidar_port);
   const kesto::bridge::HostAddress& imu = hosts.imu;
-  ConsolePrint("Host imu ip addr:%u.%u.%u.%u, host imu port:%u, lidar imu port:%u.\n", imu.ip[0],
-               imu.ip[1], imu.ip[2], imu.ip[3], imu.host_port, imu.lidar_port);
+  ConsolePrint("Host imu ip addr:%s, host imu port:%u, lidar imu port:%u.\n",
+               kesto::lidar::HandleToText(kesto::lidar::BytesToHandle(imu.ip)).c_str(),
+               imu.host_port, imu.lidar_port);
 }

@@ -2,22 +2,26 @@
 
 #include <cstdio>
 
+#include "handle_text.h"
+
 namespace kesto::lidar {
 
 using namespace kesto::platform;
 
 namespace {
 
-// Dotted text to an address in network order; any address for an empty text. inet_addr answers
-// an unparsable text with INADDR_NONE, which is also 255.255.255.255 and which a broadcast socket
-// would happily bind to, so a text that is not that address itself counts as a failure.
+// Dotted text to an address in network order; any address for an empty text. Read under the
+// configuration text's rules, so a socket binds or joins exactly the address that the
+// configuration checks accepted and the requests name to the lidar.
 bool ParseAddress(const std::string& text, uint32_t* address) {
   if (text.empty()) {
     *address = htonl(INADDR_ANY);
     return true;
   }
-  *address = static_cast<uint32_t>(inet_addr(text.c_str()));
-  return *address != INADDR_NONE || text == "255.255.255.255";
+  const DottedParse parsed = ParseDotted(text, DottedRules::kConfigText);
+  if (!parsed.ok()) return false;
+  *address = BytesToHandle(parsed.octets);
+  return true;
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #ifndef KESTO_LIDAR_DETECTION_DATA_H_
 #define KESTO_LIDAR_DETECTION_DATA_H_
-// The payload of a discovery reply (a frame with cmd_id 0 that a lidar sends from its port
-// 56000), decoded from the wire into a record of our own. The serial number is untrusted text:
-// at most 16 bytes are taken from the wire and `sn` always ends with a zero.
+// The payload of a discovery reply (a frame with cmd_id 0 that a lidar sends from the discovery
+// port, kDiscoveryPort of model_table.h), decoded from the wire into a record of our own. The
+// serial number is untrusted text: at most 16 bytes are taken from the wire and `sn` always ends
+// with a zero.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,9 +1,8 @@
 #include "build_request.h"
 
 #include <cstring>
-#include <limits>
-#include <string_view>
 
+#include "handle_text.h"
 #include "key_table.h"
 #include "key_value_list.h"
 #include "kesto_lidar_sdk.h"
@@ -15,33 +14,6 @@ namespace {
 
 constexpr uint16_t kHostIpCfgLength = 8;
 constexpr uint16_t kHostIpCfgEntryLength = kKeyValueEntryHeaderLength + kHostIpCfgLength;
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Reads a component the way the standard string-to-int conversion does (leading blanks and a
-// sign, digits up to the first other character), but reports a missing number or a value beyond
-// 32 bits through its result instead of an exception.
-bool ReadComponent(std::string_view text, int64_t& value) {
-  size_t at = 0;
-  while (at < text.size() && IsBlank(text[at])) ++at;
-  bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
-    negative = text[at] == '-';
-    ++at;
-  }
-  const size_t first_digit = at;
-  int64_t magnitude = 0;
-  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
-    magnitude = magnitude * 10 + (text[at] - '0');
-    if (magnitude > int64_t{std::numeric_limits<int32_t>::max()} + 1) return false;
-  }
-  if (at == first_digit) return false;
-  value = negative ? -magnitude : magnitude;
-  return value >= std::numeric_limits<int32_t>::min() &&
-         value <= std::numeric_limits<int32_t>::max();
-}
 
 // One key-value entry of a host address configuration at `length`, which then moves past it.
 bool AppendHostIpCfg(RequestBuffer& buffer, uint16_t& length, uint16_t key_id,
@@ -85,47 +57,42 @@ bool ImuSourcePort(uint8_t dev_type, uint16_t& port) {
   return true;
 }
 
+// Whether a request for `dev_type` names an IMU entry; an unknown type is asked for both, and
+// then fails on the missing source port.
+bool WithImu(uint8_t dev_type) {
+  const LidarModel* model = FindModel(dev_type);
+  return model == nullptr || model->has_imu;
+}
+
 const LidarNetInfo& OrbitPorts() { return FindModel(kKestoLidarDevTypeOrbit)->lidar_ports; }
 
 }  // namespace
 
 bool IpToU8(const std::string& ip, const std::string& separator, std::vector<uint8_t>& out) {
-  if (separator.empty()) {
-    KESTO_LOG_ERROR("Build broadcast request failed, ip to u8 failed, the ip:{}, empty separator",
-                    ip);
-    return false;
-  }
-  size_t produced = 0;
-  size_t start = 0;
-  while (start <= ip.size()) {
-    const size_t end = ip.find(separator, start);
-    const bool last = end == std::string::npos;
-    const std::string_view piece =
-        std::string_view(ip).substr(start, last ? std::string::npos : end - start);
-    if (last && piece.empty()) break;  // nothing after the last separator
-    int64_t value = 0;
-    if (!ReadComponent(piece, value)) {
+  const DottedParse parsed = ParseDotted(ip, DottedRules::kConfigText, separator);
+  switch (parsed.fault) {
+    case DottedFault::kNone:
+      out.insert(out.end(), parsed.octets.begin(), parsed.octets.end());
+      return true;
+    case DottedFault::kEmptySeparator:
+      KESTO_LOG_ERROR("Build broadcast request failed, ip to u8 failed, the ip:{}, empty separator",
+                      ip);
+      break;
+    case DottedFault::kUnreadableComponent:
       KESTO_LOG_ERROR(
           "Build broadcast request failed, ip to u8 failed, the ip:{}, the fault component:\"{}\"",
-          ip, piece);
-      return false;
-    }
-    if (value < 0 || value > 255) {
+          ip, parsed.component);
+      break;
+    case DottedFault::kOutOfRange:
       KESTO_LOG_ERROR("Build broadcast request failed, ip to u8 failed, the ip:{}, the fault val:{}",
-                      ip, value);
-      return false;
-    }
-    out.push_back(static_cast<uint8_t>(value));
-    ++produced;
-    if (last) break;
-    start = end + separator.size();
+                      ip, parsed.value);
+      break;
+    case DottedFault::kComponentCount:
+      KESTO_LOG_ERROR("Build broadcast request failed, ip to u8 failed, the ip:{}, the val size:{}",
+                      ip, parsed.count);
+      break;
   }
-  if (produced != 4) {
-    KESTO_LOG_ERROR("Build broadcast request failed, ip to u8 failed, the ip:{}, the val size:{}",
-                    ip, produced);
-    return false;
-  }
-  return true;
+  return false;
 }
 
 bool IpToU8(const std::string& ip, uint8_t* out) {
@@ -143,8 +110,7 @@ bool IpToU8(const std::string& ip, uint8_t* out) {
 bool BuildUpdateLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& buffer,
                                 uint16_t& length) {
   const HostNetInfo& host = cfg.host_net_info;
-  const LidarModel* model = FindModel(cfg.dev_type);
-  const bool with_imu = model == nullptr || model->has_imu;
+  const bool with_imu = WithImu(cfg.dev_type);
   uint16_t point_src = 0;
   uint16_t imu_src = 0;
   if (!PointCloudSourcePort(cfg.dev_type, point_src) ||
@@ -206,7 +172,7 @@ bool BuildUpdateOrbitLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& bu
 
 bool BuildUpdateViewLidarCfgRequest(const ViewLidarIpInfo& info, RequestBuffer& buffer,
                                     uint16_t& length) {
-  const bool with_imu = info.dev_type != kKestoLidarDevTypeUnnamed;
+  const bool with_imu = WithImu(info.dev_type);
   BeginList(buffer, length, with_imu ? 2 : 1);
   if (!AppendHostIpCfg(buffer, length, kKeyPointCloudHostIpCfg, info.host_ip,
                        info.host_point_data_port, info.lidar_point_data_port)) {

@@ -19,22 +19,26 @@ namespace kesto::lidar {
 inline constexpr size_t kRequestBufferSize = 1400;
 using RequestBuffer = std::array<uint8_t, kRequestBufferSize>;
 
-// Splits `ip` at each `separator` and appends one byte per decimal component to `out`; true when
-// this call appended exactly four. A trailing separator is accepted. A component that is empty,
-// not a number, beyond 32 bits, negative or above 255 fails with one log line; so does a wrong
-// component count. Never throws.
+// Splits `ip` at each `separator` and appends its four components to `out` as bytes, under the
+// configuration text's rules (ParseDotted with DottedRules::kConfigText: each component read
+// like the standard string-to-int conversion, a trailing separator accepted). A component that
+// is empty, not a number, beyond 32 bits, negative or above 255 fails with one log line; so does
+// a component count other than four. Nothing is appended on failure. Never throws.
 bool IpToU8(const std::string& ip, const std::string& separator, std::vector<uint8_t>& out);
 // The dotted form into four bytes at `out`, first octet first; `out` is written only on success.
 bool IpToU8(const std::string& ip, uint8_t* out);
 
-// The point-cloud and IMU host addresses of a model or lidar configuration (VELA handler; also
-// device type 16). On success `length` holds the payload length (28, or 16 for type 16).
+// The point-cloud and IMU host addresses of a model or lidar configuration, for the models whose
+// request form is CfgRequestForm::kPointImu. On success `length` holds the payload length (28,
+// or 16 for a model without IMU data: no IMU entry).
 bool BuildUpdateLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& buffer,
                                 uint16_t& length);
-// The state-push, point-cloud and IMU host addresses of an ORBIT configuration; 40 bytes.
+// The state-push, point-cloud and IMU host addresses of an ORBIT configuration
+// (CfgRequestForm::kPushPointImu), from the ORBIT row's lidar-side ports; 40 bytes.
 bool BuildUpdateOrbitLidarCfgRequest(const KestoLidarCfg& cfg, RequestBuffer& buffer,
                                      uint16_t& length);
-// The point-cloud and IMU addresses recorded for a view lidar, always unicast to host_ip.
+// The point-cloud and IMU addresses recorded for a view lidar, always unicast to host_ip; no IMU
+// entry for a model without IMU data.
 bool BuildUpdateViewLidarCfgRequest(const ViewLidarIpInfo& info, RequestBuffer& buffer,
                                     uint16_t& length);
 

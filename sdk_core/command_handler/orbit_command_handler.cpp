@@ -1,9 +1,10 @@
 #include "orbit_command_handler.h"
 
+#include "table_traits.h"
+
 namespace kesto::lidar {
 
-const ModelTraits kOrbitTraits = {
-    kKestoLidarDevTypeOrbit,    56100, 56500, 56200, BuildUpdateOrbitLidarCfgRequest,
-    "orbit_command_handler.cpp"};
+constexpr ModelTraits kOrbitTraits =
+    TraitsFromTable(kKestoLidarDevTypeOrbit, "orbit_command_handler.cpp");
 
 }  // namespace kesto::lidar

@@ -5,8 +5,9 @@
 
 namespace kesto::lidar {
 
-// ORBIT lidars (device type 9): commands to port 56100, log commands to 56500, state pushes
-// from 56200, configured with BuildUpdateOrbitLidarCfgRequest.
+// ORBIT lidars: commands to the model's command port, log commands to its log port, state pushes
+// accepted only from its push source port (all from the ORBIT row of model_table.h), configured
+// with BuildUpdateOrbitLidarCfgRequest.
 extern const ModelTraits kOrbitTraits;
 
 class OrbitCommandHandler : public ModelCommandHandler {

@@ -1,9 +1,10 @@
 #include "vela_command_handler.h"
 
+#include "table_traits.h"
+
 namespace kesto::lidar {
 
-const ModelTraits kVelaTraits = {
-    kKestoLidarDevTypeVela,    56000, 59000, 56000, BuildUpdateLidarCfgRequest,
-    "vela_command_handler.cpp"};
+constexpr ModelTraits kVelaTraits =
+    TraitsFromTable(kKestoLidarDevTypeVela, "vela_command_handler.cpp");
 
 }  // namespace kesto::lidar

@@ -5,8 +5,9 @@
 
 namespace kesto::lidar {
 
-// VELA lidars (device type 10): commands to port 56000, log commands to 59000, state pushes
-// from 56000, configured with BuildUpdateLidarCfgRequest.
+// VELA lidars: commands to the model's command port, log commands to its log port, state pushes
+// accepted only from its push source port (all from the VELA row of model_table.h), configured
+// with BuildUpdateLidarCfgRequest.
 extern const ModelTraits kVelaTraits;
 
 class VelaCommandHandler : public ModelCommandHandler {

@@ -6,6 +6,7 @@
 
 #include "command_id.h"
 #include "data_packet.h"
+#include "handle_text.h"
 #include "key_table.h"
 #include "key_value_list.h"
 #include "little_endian.h"
@@ -77,33 +78,13 @@ bool ListHoldsKey(uint16_t cmd_id, const uint8_t* payload, size_t size, uint16_t
 }  // namespace
 
 bool ParseAddress(const std::string& text, std::array<uint8_t, 4>& out) {
-  std::array<uint8_t, 4> bytes{};
-  size_t at = 0;
-  for (size_t i = 0; i < 4; ++i) {
-    if (at >= text.size() || text[at] < '0' || text[at] > '9') return false;
-    unsigned value = 0;
-    size_t digits = 0;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
-      value = value * 10 + static_cast<unsigned>(text[at] - '0');
-      ++at;
-      ++digits;
-    }
-    if (value > 255) return false;
-    bytes[i] = static_cast<uint8_t>(value);
-    if (i < 3) {
-      if (at >= text.size() || text[at] != '.') return false;
-      ++at;
-    }
-  }
-  if (at != text.size()) return false;
-  out = bytes;
-  return true;
+  const lidar::DottedParse parsed = lidar::ParseDotted(text, lidar::DottedRules::kStrict);
+  if (parsed.ok()) out = parsed.octets;
+  return parsed.ok();
 }
 
 std::string AddressText(const std::array<uint8_t, 4>& a) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
-  return text;
+  return lidar::HandleToText(lidar::BytesToHandle(a));
 }
 
 EmulatedLidar::EmulatedLidar(LidarSetup setup, const SimOptions& options, Recorder* recorder)

@@ -28,6 +28,8 @@ struct Endpoint {
   }
 };
 
+// A lidar's address in dotted text and back, through the kit's reader and writer
+// (handle_text.h) under its strict rules: four decimal octets and nothing else.
 bool ParseAddress(const std::string& text, std::array<uint8_t, 4>& out);
 std::string AddressText(const std::array<uint8_t, 4>& address);
 inline bool IsLoopback(const std::array<uint8_t, 4>& address) { return address[0] == 127; }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "data_packet.h"
+#include "handle_text.h"
 #include "emulated_lidar.h"
 #include "kit_log.h"
 #include "recorder.h"
@@ -292,13 +293,13 @@ void Simulator::Impl::WarnOfSharedSource() const {
   for (const Runtime& runtime : lidars_) {
     const std::string& address = runtime.lidar->setup().address;
     in_addr local{};
-    local.s_addr = inet_addr(address.c_str());
+    local.s_addr = lidar::TextToHandle(address);
     if (local.s_addr == htonl(INADDR_LOOPBACK)) continue;
     const in_addr source = platform::SocketSourceAddressFor(local);
     if (source.s_addr != htonl(INADDR_ANY) && source.s_addr != local.s_addr) {
       KESTO_LOG_WARN("lidar-sim: datagrams of {} leave from {} on this system; hosts cannot tell "
                      "the lidars apart by address",
-                     address, inet_ntoa(source));
+                     address, lidar::HandleToText(source.s_addr));
     }
     return;  // one probe tells it for every alias
   }

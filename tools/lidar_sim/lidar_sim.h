@@ -14,12 +14,12 @@
 //   sim.Stop();                         // also done by the destructor
 //
 // What each lidar does (all on loopback unless `allow_non_loopback`):
-//  - answers every discovery request (frame cmd_id 0 to port 56000, received on a wildcard
-//    socket with address reuse) from (its address, 56000): ret_code 0, device type, serial
-//    number, address, command port;
-//  - on its command port (ORBIT 56100, VELA 56000): acknowledges set-parameters (0x0100) with
-//    {ret_code, error_key} and records the host addresses and ports (keys 0x0005-0x0009), work
-//    mode (0x001A), point data type (0x0000, values 1-3) and IMU enable (0x001C); answers
+//  - answers every discovery request (frame cmd_id 0 to kDiscoveryPort, received on a wildcard
+//    socket with address reuse) from (its address, kDiscoveryPort): ret_code 0, device type,
+//    serial number, address, command port;
+//  - on its model's command port (the ports are the model table's, model_ports.h):
+//    acknowledges set-parameters (0x0100) with {ret_code, error_key} and records the host
+//    addresses and ports (keys 0x0005-0x0009), work mode (0x001A), point data type (0x0000, values 1-3) and IMU enable (0x001C); answers
 //    queries (0x0101) with the keys it holds, in request order (the firmware type 0x8010 among
 //    them); acknowledges log-capture control (0x0301), there and on its log port, where hosts
 //    send it;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,16 +50,16 @@ bool ParseModel(const std::string& text, Model& model) {
   return true;
 }
 
-}  // namespace
+// The ports a lidar of `model` uses, as the usage text lists them.
+std::string PortsLine(Model model) {
+  const ModelPorts ports = PortsOf(model);
+  const auto port = [](uint16_t p) { return std::to_string(p); };
+  return "  " + std::string(ModelName(model)) + ": command " + port(ports.command) +
+         ", state push " + port(ports.push) + ", point cloud " + port(ports.point) + ", IMU " +
+         port(ports.imu) + ", log " + port(ports.log) + "\n";
+}
 
-const char* UsageText() {
-  return R"(lidar-sim: emulated ORBIT and VELA lidars on loopback, for trying the kit and the bridge
-without a lidar. Each lidar answers discovery on port 56000, takes the host's configuration,
-answers queries, streams point-cloud and IMU packets once told work mode 1 and sends a state
-push every second. Run it inside a private network namespace (unshare -rn) so that nothing
-leaves the machine. Ctrl-C ends it.
-
-  --orbit N              N ORBIT lidars (default: 1 ORBIT when no lidar is given)
+constexpr const char* kOptionsText = R"(  --orbit N              N ORBIT lidars (default: 1 ORBIT when no lidar is given)
   --vela N               N VELA lidars, on the addresses after the ORBIT ones
   --first-address A      address of the first lidar (default 127.0.0.2), one per address
   --lidar MODEL@A[/SN]   one lidar of MODEL (orbit, vela) on A, serial SN (repeatable)
@@ -88,6 +89,21 @@ leaves the machine. Ctrl-C ends it.
   --allow-non-loopback   allow addresses outside 127.0.0.0/8 (real interfaces)
   --help                 this text
 )";
+
+}  // namespace
+
+// The ports come from the kit's model table, so the text cannot name other ones.
+const char* UsageText() {
+  static const std::string text =
+      "lidar-sim: emulated ORBIT and VELA lidars on loopback, for trying the kit and the bridge\n"
+      "without a lidar. Each lidar answers discovery on port " +
+      std::to_string(kDiscoveryPort) +
+      ", takes the host's configuration,\n"
+      "answers queries, streams point-cloud and IMU packets once told work mode 1 and sends a\n"
+      "state push every second. Run it inside a private network namespace (unshare -rn) so that\n"
+      "nothing leaves the machine. Ctrl-C ends it. The lidar-side ports of each model:\n" +
+      PortsLine(Model::kOrbit) + PortsLine(Model::kVela) + "\n" + kOptionsText;
+  return text.c_str();
 }
 
 bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::string& error) {

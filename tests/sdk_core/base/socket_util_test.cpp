@@ -125,6 +125,23 @@ TEST(OpenUdpSocket, EmptyLocalAddressReceivesOnEveryLocalAddress) {
   EXPECT_EQ(received, (std::set<std::string>{"127.0.0.1", "127.0.0.2"}));
 }
 
+// A local address is read under the configuration text's rules (as IpToU8 reads it for the
+// requests), not the platform's: a form the checks accept binds the same address, and the
+// platform's short form is no address here.
+TEST(OpenUdpSocket, LocalAddressIsReadUnderTheConfigurationRules) {
+  for (const char* text : {"127.0.0.1", "127.0.0.1.", "127.0.0.001", " 127.0.0.1"}) {
+    Opened s(OpenUdpSocket(0, true, false, false, text, ""));
+    ASSERT_GE(s.fd, 0) << '"' << text << '"';
+    sockaddr_in bound{};
+    ASSERT_TRUE(platform::SocketLocalAddress(s.fd, &bound));
+    EXPECT_EQ(bound.sin_addr.s_addr, htonl(INADDR_LOOPBACK)) << '"' << text << '"';
+  }
+  for (const char* text : {"127.1", "127.0.0.256"}) {
+    Opened s(OpenUdpSocket(0, true, false, false, text, ""));
+    EXPECT_EQ(s.fd, -1) << '"' << text << '"';
+  }
+}
+
 // Whether this system lets a socket join `group` on the loopback interface at all.
 bool SystemJoinsMulticastOnLoopback(const char* group) {
   const int probe = platform::SocketOpen(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

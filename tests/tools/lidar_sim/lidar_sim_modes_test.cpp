@@ -71,10 +71,10 @@ TEST_F(ModesTest, RefusedOrUnsettableKeysAreRefusedWholeWithTheKeyAtFault) {
 TEST_F(ModesTest, SilencedCommandIsNeitherAnsweredNorApplied) {
   options_.silent_commands = {0x0100};
   StartSim();
-  ASSERT_TRUE(command_->SendTo(HostFrame(0x0100, 8, kWorkMode1), kLidars[0].address, 56100));
+  ASSERT_TRUE(command_->SendTo(HostFrame(0x0100, 8, kWorkMode1), kLidars[0].address, kLidars[0].command_port));
   ASSERT_TRUE(WaitFor([&] { return sim_->Snapshot(0).silenced == 1; }));
   // The next thing the host hears is the answer to a later query, not an acknowledgement.
-  ASSERT_TRUE(command_->SendTo(HostFrame(0x0101, 9, {1, 0, 0, 0, 0x1A, 0}), kLidars[0].address, 56100));
+  ASSERT_TRUE(command_->SendTo(HostFrame(0x0101, 9, {1, 0, 0, 0, 0x1A, 0}), kLidars[0].address, kLidars[0].command_port));
   Datagram d;
   ASSERT_TRUE(command_->Receive(d));
   Frame f;
@@ -210,12 +210,12 @@ TEST_F(ModesTest, RecordsCommandsPushesLastPacketsAndLogFiles) {
   ASSERT_TRUE(WaitFor([&] { return sim_->Snapshot(0).log_replies == 3; }));
 
   // A host stops log capture on the lidar's log port, and the lidar acknowledges it from there.
-  ASSERT_TRUE(log.SendTo(HostFrame(0x0301, 41, {0, 0}), lidar.address, 56500));
+  ASSERT_TRUE(log.SendTo(HostFrame(0x0301, 41, {0, 0}), lidar.address, lidar.log_port));
   Frame ack;
   ASSERT_TRUE(log.ReceiveMatching(d, [&](const Datagram& in) {
     return DecodeFrame(in.bytes, ack) && ack.cmd_id == 0x0301;
   }));
-  EXPECT_EQ(d.from_port, 56500);
+  EXPECT_EQ(d.from_port, kLidars[0].log_port);
   EXPECT_EQ(ack.cmd_type, 1);
   EXPECT_EQ(ack.seq, 41u);
   EXPECT_EQ(ack.payload, Bytes{0});
@@ -256,7 +256,7 @@ TEST_F(ModesTest, DamagedControlFramesPrecedeTheSoundOnes) {
     options_.malformed_every = 1;
     options_.malformed_kinds = kind;
     StartSim();
-    ASSERT_TRUE(command_->SendTo(HostFrame(0x0100, 11, kWorkMode1), kLidars[2].address, 56000));
+    ASSERT_TRUE(command_->SendTo(HostFrame(0x0100, 11, kWorkMode1), kLidars[2].address, kLidars[2].command_port));
     Datagram bad, good;
     ASSERT_TRUE(command_->Receive(bad));
     ASSERT_TRUE(command_->Receive(good));
@@ -354,7 +354,7 @@ TEST_F(ModesTest, LogFileGoesOutAsStartDataEndAndRepliesAreCounted) {
   while ((flags.empty() || flags.back() != 0x04) && log.Receive(d)) {
     Frame f;
     ASSERT_TRUE(DecodeFrame(d.bytes, f));
-    EXPECT_EQ(d.from_port, 56500);
+    EXPECT_EQ(d.from_port, kLidars[0].log_port);
     ASSERT_EQ(f.cmd_id, 0x0300);
     ASSERT_GE(f.payload.size(), 16u);
     EXPECT_EQ(f.payload[0], 1);  // log type

@@ -14,9 +14,9 @@ namespace kesto::lidar_sim::test {
 namespace {
 
 TEST_F(SessionTest, EveryLidarAnswersOneDiscoveryBroadcast) {
-  HostSocket detection(56000, /*broadcast=*/true);
+  HostSocket detection(kDiscoveryPort, /*broadcast=*/true);
   ASSERT_TRUE(detection.ok());
-  ASSERT_TRUE(detection.SendTo(HostFrame(0x0000, 2, {}), "255.255.255.255", 56000));
+  ASSERT_TRUE(detection.SendTo(HostFrame(0x0000, 2, {}), "255.255.255.255", kDiscoveryPort));
 
   // Keyed by the address each reply names, so that lidars that all send from 127.0.0.1 (Wine)
   // are still told apart.
@@ -36,8 +36,8 @@ TEST_F(SessionTest, EveryLidarAnswersOneDiscoveryBroadcast) {
     SCOPED_TRACE(lidar.address);
     const auto& [datagram, f] = replies[lidar.address_bytes];
     EXPECT_EQ(datagram.from_address, SourceOf(lidar));
-    EXPECT_EQ(datagram.from_port, 56000);
-    // The shared discovery socket answers a broadcast; a lidar's own sockets of port 56000
+    EXPECT_EQ(datagram.from_port, kDiscoveryPort);
+    // The shared discovery socket answers a broadcast; a lidar's own sockets of the discovery port
     // must not answer the copies they may get of it too.
     EXPECT_EQ(sim_->Snapshot(i).discovery_replies, 1u);
     EXPECT_EQ(f.cmd_id, 0x0000);
@@ -75,13 +75,13 @@ TEST_F(SessionTest, ConfigurationIsAcknowledgedRecordedAndQueried) {
     EXPECT_TRUE(s.imu_enabled);
     EXPECT_EQ(s.point_host, (HostEndpoint{"127.0.0.1", PointPort(i)}));
     EXPECT_EQ(s.imu_host, (HostEndpoint{"127.0.0.1", ImuPort(i)}));
-    if (lidar.dev_type == 9) {
+    if (lidar.model == Model::kOrbit) {
       EXPECT_EQ(s.state_host, (HostEndpoint{"127.0.0.1", kPushPort}));
     }
 
     // The internal-info query of the model: entries from offset 3, in request order, with the
     // values just set.
-    const std::vector<uint16_t> keys = lidar.dev_type == 9 ? OrbitQueryKeys() : VelaQueryKeys();
+    const std::vector<uint16_t> keys = lidar.model == Model::kOrbit ? OrbitQueryKeys() : VelaQueryKeys();
     Bytes query(4 + 2 * keys.size(), 0);
     StoreU16(query.data(), static_cast<uint16_t>(keys.size()));
     for (size_t k = 0; k < keys.size(); ++k) StoreU16(query.data() + 4 + 2 * k, keys[k]);
@@ -146,7 +146,7 @@ TEST_F(SessionTest, ConfiguredLidarsStreamPointsAndImuAndPushTheirState) {
       ASSERT_NE(lidar, nullptr);
       EXPECT_EQ(d.from_address, SourceOf(*lidar));
       EXPECT_EQ(d.from_port, lidar->push_port);
-      EXPECT_EQ(socket == push_.get(), lidar->dev_type == 9);
+      EXPECT_EQ(socket == push_.get(), lidar->model == Model::kOrbit);
       pushes[lidar->address] = f;
     }
   }

@@ -8,8 +8,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "handle_text.h"
 #include "lidar_sim.h"
 #include "little_endian.h"
 #include "test_host.h"
@@ -19,16 +21,25 @@ namespace kesto::lidar_sim::test {
 struct LidarUnderTest {
   std::string address;
   Bytes address_bytes;
-  uint8_t dev_type;
+  Model model;
   std::string serial;
-  uint16_t command_port, push_port, point_port, imu_port;
+  // The model's, from the kit's model table.
+  uint8_t dev_type;
+  uint16_t command_port, push_port, point_port, imu_port, log_port;
 };
 
+inline LidarUnderTest Lidar(std::string address, Bytes address_bytes, Model model,
+                            std::string serial) {
+  const ModelPorts ports = PortsOf(model);
+  return {std::move(address), std::move(address_bytes), model, std::move(serial),
+          DeviceType(model), ports.command, ports.push, ports.point, ports.imu, ports.log};
+}
+
 inline const std::vector<LidarUnderTest> kLidars = {
-    {"127.0.0.2", {127, 0, 0, 2}, 9, "ORBIT-A", 56100, 56200, 56300, 56400},
-    {"127.0.0.3", {127, 0, 0, 3}, 9, "ORBIT-B", 56100, 56200, 56300, 56400},
-    {"127.0.0.4", {127, 0, 0, 4}, 10, "VELA-A", 56000, 56000, 57000, 58000},
-    {"127.0.0.5", {127, 0, 0, 5}, 10, "VELA-B", 56000, 56000, 57000, 58000},
+    Lidar("127.0.0.2", {127, 0, 0, 2}, Model::kOrbit, "ORBIT-A"),
+    Lidar("127.0.0.3", {127, 0, 0, 3}, Model::kOrbit, "ORBIT-B"),
+    Lidar("127.0.0.4", {127, 0, 0, 4}, Model::kVela, "VELA-A"),
+    Lidar("127.0.0.5", {127, 0, 0, 5}, Model::kVela, "VELA-B"),
 };
 
 // The address a lidar's datagrams come from: its own, except where the system sends those of
@@ -39,10 +50,10 @@ inline std::string SourceOf(const LidarUnderTest& lidar) {
   auto it = found.find(lidar.address);
   if (it == found.end()) {
     in_addr local{};
-    local.s_addr = inet_addr(lidar.address.c_str());
+    local.s_addr = lidar::TextToHandle(lidar.address);
     const in_addr source = platform::SocketSourceAddressFor(local);
-    it = found.emplace(lidar.address, source.s_addr == htonl(INADDR_ANY) ? lidar.address
-                                                                        : inet_ntoa(source))
+    const bool own = source.s_addr == htonl(INADDR_ANY);
+    it = found.emplace(lidar.address, own ? lidar.address : lidar::HandleToText(source.s_addr))
              .first;
   }
   return it->second;
@@ -74,9 +85,9 @@ inline Bytes ConfigImage(const LidarUnderTest& lidar, size_t i) {
     image.insert(image.end(), {key, 0x00, 0x08, 0x00});
     image.insert(image.end(), value.begin(), value.end());
   };
-  if (lidar.dev_type == 9) {
+  if (lidar.model == Model::kOrbit) {
     image = {0x03, 0x00, 0x00, 0x00};
-    entry(0x05, HostConfig(kPushPort, 56200));
+    entry(0x05, HostConfig(kPushPort, lidar.push_port));
   } else {
     image = {0x02, 0x00, 0x00, 0x00};
   }
@@ -148,8 +159,7 @@ class SessionTest : public ::testing::Test {
 
   void SetUp() override {
     for (const LidarUnderTest& lidar : kLidars) {
-      const Model model = lidar.dev_type == 9 ? Model::kOrbit : Model::kVela;
-      options_.lidars.push_back(LidarSetup{model, lidar.address, lidar.serial});
+      options_.lidars.push_back(LidarSetup{lidar.model, lidar.address, lidar.serial});
     }
     options_.point_rate = 500;
     options_.imu_rate = 100;

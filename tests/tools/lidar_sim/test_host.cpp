@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "handle_text.h"
 #include "protocol_command.h"
 #include "sdk_protocol.h"
 
@@ -18,7 +19,7 @@ HostSocket::HostSocket(uint16_t port, bool broadcast, const std::string& address
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
-  local.sin_addr.s_addr = inet_addr(address.c_str());
+  local.sin_addr.s_addr = kesto::lidar::TextToHandle(address);
   if (!platform::SocketBind(fd_, local)) {
     platform::SocketClose(fd_);
     fd_ = -1;
@@ -33,7 +34,7 @@ bool HostSocket::SendTo(const Bytes& bytes, const std::string& address, uint16_t
   sockaddr_in to{};
   to.sin_family = AF_INET;
   to.sin_port = htons(port);
-  to.sin_addr.s_addr = inet_addr(address.c_str());
+  to.sin_addr.s_addr = kesto::lidar::TextToHandle(address);
   return platform::SocketSendTo(fd_, bytes.data(), static_cast<int>(bytes.size()), to) ==
          static_cast<int>(bytes.size());
 }
@@ -48,7 +49,7 @@ bool HostSocket::Receive(Datagram& out, int timeout_ms) {
   const int n = platform::SocketRecvFrom(fd_, buffer, sizeof buffer, &from, &length);
   if (n < 0) return false;
   out.bytes.assign(buffer, buffer + n);
-  out.from_address = inet_ntoa(from.sin_addr);
+  out.from_address = kesto::lidar::HandleToText(from.sin_addr.s_addr);
   out.from_port = ntohs(from.sin_port);
   return true;
 }
