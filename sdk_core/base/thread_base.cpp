@@ -1,6 +1,5 @@
 #include "thread_base.h"
 
-#include <iostream>
 #include <system_error>
 
 #include "kit_log.h"
@@ -30,8 +29,8 @@ bool ThreadBase::Start() {
 void ThreadBase::Join() {
   quit_.exchange(true);
   if (!thread_ || !thread_->joinable()) {
-    std::cout << "failed to join thread, joinable:" << (thread_ ? thread_->joinable() : false)
-              << std::endl;
+    KESTO_LOG_WARN("failed to join thread, joinable:{}",
+                   thread_ ? static_cast<int>(thread_->joinable()) : 0);
   } else {
     thread_->join();
   }
