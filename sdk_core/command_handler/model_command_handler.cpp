@@ -32,12 +32,13 @@ class UpdateLidarCompletion : public CommandCallback {
   void Execute(int32_t status, uint32_t handle, const uint8_t* response, size_t length) override {
     const std::shared_ptr<ModelCommandHandler> handler = handler_.lock();
     if (!handler) return;  // the kit was stopped since: this lidar belongs to a past run
-    if (response == nullptr) {
-      ModelCommandHandler::UpdateLidarCallback(status, handle, nullptr, handler.get());
-      return;
-    }
-    ResponseRecord<KestoLidarAsyncControlResponse> record(response, length);
-    ModelCommandHandler::UpdateLidarCallback(status, handle, record.get(), handler.get());
+    CompleteWithRecord<KestoLidarAsyncControlResponse>(
+        status, handle, response, length,
+        [&handler](int32_t final_status, uint32_t final_handle,
+                   KestoLidarAsyncControlResponse* record) {
+          ModelCommandHandler::UpdateLidarCallback(final_status, final_handle, record,
+                                                   handler.get());
+        });
   }
 
  private:
