@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "guarded_call.h"
 #include "kit_log.h"
 
 namespace kesto::lidar {
@@ -18,7 +19,10 @@ bool ThreadBase::Start() {
   }
   quit_ = false;
   try {
-    thread_ = std::make_shared<std::thread>([this] { ThreadMain(); });
+    // The last net: a body that lets an exception out ends its thread with one log line, not
+    // the process.
+    thread_ = std::make_shared<std::thread>(
+        [this] { RunGuarded("Thread body", [this] { ThreadMain(); }); });
   } catch (const std::system_error& error) {
     KESTO_LOG_ERROR("Create thread failed: {}", error.what());
     return false;

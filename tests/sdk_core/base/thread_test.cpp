@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +71,24 @@ TEST(ThreadBase, SecondStartIsRefusedWhileTheFirstThreadRuns) {
   // Joined threads may be started again.
   EXPECT_TRUE(thread.Start());
   thread.Join();
+}
+
+// A body that lets an exception out ends its own thread, with one line, not the process.
+class ThrowingThread : public ThreadBase {
+ public:
+  ~ThrowingThread() override {
+    if (Started()) Join();
+  }
+  void ThreadMain() override { throw std::runtime_error("body failed"); }
+};
+
+TEST(ThreadBase, ABodyThatThrowsEndsItsThreadWithOneLogLine) {
+  test::LogCapture capture;
+  ThrowingThread thread;
+  ASSERT_TRUE(thread.Start());
+  ASSERT_TRUE(WaitFor([&] { return capture.Count("Thread body threw: body failed") == 1; }));
+  thread.Join();
+  EXPECT_EQ(capture.Texts(), std::vector<std::string>{"Thread body threw: body failed"});
 }
 
 TEST(IOThread, DestroyingAnInitialisedButNeverStartedThreadLogsZero) {
