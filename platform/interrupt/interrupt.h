@@ -10,6 +10,8 @@
 // handler, which runs on a thread of its own). Whatever the program does to shut down happens
 // on the waiting thread after WaitForInterrupt returns.
 
+#include <chrono>
+
 namespace kesto::platform {
 
 // Installs the handlers. Idempotent; the handlers stay installed for the life of the process, so
@@ -20,6 +22,10 @@ bool InstallInterruptHandler();
 // Blocks until an interrupt has arrived; returns at once when one already has. Wake-ups of any
 // other kind (other signals, stray bytes) only make it look at the flag again.
 void WaitForInterrupt();
+
+// Like WaitForInterrupt, but returns after `timeout` at the latest, for a main thread that also
+// has periodic work. True when an interrupt has arrived; false when the time ran out first.
+bool WaitForInterruptFor(std::chrono::milliseconds timeout);
 
 // True once an interrupt has arrived (and not been cleared).
 bool InterruptRaised();

@@ -44,6 +44,17 @@ extern "C" void OnSignal(int signal_number) {
   std::signal(signal_number, OnSignal);
 }
 
+// One wait for the wake-up event, at most `limit_ms`. Without the event (no handler installed)
+// the flag is looked at every 100 ms.
+void WaitOnce(DWORD limit_ms) {
+  HANDLE wake = g_wake.load();
+  if (wake != nullptr) {
+    WaitForSingleObject(wake, limit_ms);
+  } else {
+    Sleep(limit_ms < 100 ? limit_ms : 100);
+  }
+}
+
 }  // namespace
 
 bool InstallInterruptHandler() {
@@ -65,14 +76,19 @@ bool InstallInterruptHandler() {
 }
 
 void WaitForInterrupt() {
+  while (!g_raised.load()) WaitOnce(INFINITE);
+}
+
+bool WaitForInterruptFor(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!g_raised.load()) {
-    HANDLE wake = g_wake.load();
-    if (wake != nullptr) {
-      WaitForSingleObject(wake, INFINITE);
-    } else {
-      Sleep(100);
-    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    // Rounded up, so the wait never ends before its time.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    WaitOnce(static_cast<DWORD>(left.count()));
   }
+  return true;
 }
 
 bool InterruptRaised() { return g_raised.load(); }
