@@ -73,6 +73,8 @@ int RunBridge(const BridgeOptions& options) {
   stream_block.Close();
   block.Close();
   ConsolePrint("Kesto Quick Start Demo End!\n");
+  // Only now may a closing console window end the process (Windows).
+  platform::NotifyStopped();
   return 0;
 }
 

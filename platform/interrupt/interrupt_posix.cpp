@@ -99,6 +99,8 @@ bool WaitForInterruptFor(std::chrono::milliseconds timeout) {
 
 bool InterruptRaised() { return g_raised.load(); }
 
+void NotifyStopped() {}
+
 void ClearInterrupt() {
   g_raised.store(false);
   DrainWakeUps();

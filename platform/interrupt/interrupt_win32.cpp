@@ -1,9 +1,6 @@
 #include "interrupt.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "console_control_win32.h"
 
 #include <atomic>
 #include <csignal>
@@ -16,25 +13,14 @@ std::atomic<bool> g_raised{false};
 // Manual-reset event that wakes the waiter. Created once, under g_install_mutex, before any
 // handler is installed.
 std::atomic<HANDLE> g_wake{nullptr};
+// Manual-reset event set by NotifyStopped, awaited by the close handler. Created with g_wake.
+std::atomic<HANDLE> g_stopped{nullptr};
 std::mutex g_install_mutex;
 bool g_installed = false;
 
 void Raise() {
   g_raised.store(true);
   if (HANDLE wake = g_wake.load(); wake != nullptr) SetEvent(wake);
-}
-
-// Console events arrive on a thread the system creates for the call.
-BOOL WINAPI OnConsoleControl(DWORD type) {
-  switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-      Raise();
-      return TRUE;
-    default:
-      return FALSE;
-  }
 }
 
 // SIGINT and SIGTERM raised inside the process. The runtime resets a signal to its default
@@ -57,6 +43,31 @@ void WaitOnce(DWORD limit_ms) {
 
 }  // namespace
 
+namespace win32 {
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      Raise();
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      Raise();
+      // Returning lets Windows end the process; the main thread's stop (the stop commands to
+      // each lidar, the end line) must have run by then.
+      if (HANDLE stopped = g_stopped.load(); stopped != nullptr) {
+        WaitForSingleObject(stopped, kCloseGraceMs);
+      }
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace win32
+
 bool InstallInterruptHandler() {
   std::lock_guard<std::mutex> lock(g_install_mutex);
   if (g_installed) return true;
@@ -65,12 +76,17 @@ bool InstallInterruptHandler() {
     if (wake == nullptr) return false;
     g_wake.store(wake);
   }
+  if (g_stopped.load() == nullptr) {
+    HANDLE stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (stopped == nullptr) return false;
+    g_stopped.store(stopped);
+  }
   if (std::signal(SIGINT, OnSignal) == SIG_ERR || std::signal(SIGTERM, OnSignal) == SIG_ERR) {
     return false;
   }
   // Installed after the runtime's own console handler (if signal() set one up), so it is asked
   // first.
-  if (!SetConsoleCtrlHandler(OnConsoleControl, TRUE)) return false;
+  if (!SetConsoleCtrlHandler(win32::OnConsoleControl, TRUE)) return false;
   g_installed = true;
   return true;
 }
@@ -93,9 +109,14 @@ bool WaitForInterruptFor(std::chrono::milliseconds timeout) {
 
 bool InterruptRaised() { return g_raised.load(); }
 
+void NotifyStopped() {
+  if (HANDLE stopped = g_stopped.load(); stopped != nullptr) SetEvent(stopped);
+}
+
 void ClearInterrupt() {
   g_raised.store(false);
   if (HANDLE wake = g_wake.load(); wake != nullptr) ResetEvent(wake);
+  if (HANDLE stopped = g_stopped.load(); stopped != nullptr) ResetEvent(stopped);
 }
 
 }  // namespace kesto::platform
