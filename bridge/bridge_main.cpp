@@ -1,5 +1,7 @@
 #include "bridge_main.h"
 
+#include <chrono>
+
 #include "block_observers.h"
 #include "console.h"
 #include "console_callbacks.h"
@@ -41,6 +43,7 @@ int RunBridge(const BridgeOptions& options) {
     }
   }
 
+  ForgetInternalInfoRetries();  // a previous run's lidars are not this run's
   if (!KestoSdkStart(options.config_path.c_str(), "", nullptr)) {
     ConsolePrint("Kesto Init Failed\n");
     KestoSdkStop();
@@ -58,15 +61,20 @@ int RunBridge(const BridgeOptions& options) {
   if (!platform::InstallInterruptHandler()) {
     ConsolePrint("Could not install the interrupt handler\n");
   }
-  platform::WaitForInterrupt();
+  // The main thread's tick: internal-info queries that failed to go out are asked again, at
+  // most once a second per lidar, until they go out or the program ends.
+  while (!platform::WaitForInterruptFor(std::chrono::seconds(1))) RetryInternalInfoQueries();
 
   // The stop clears the data observers, so nothing writes the block once it returns.
   KestoSdkStop();
+  ForgetInternalInfoRetries();
   SetStreamWriter(nullptr);
   SetBlockView(nullptr);
   stream_block.Close();
   block.Close();
   ConsolePrint("Kesto Quick Start Demo End!\n");
+  // Only now may a closing console window end the process (Windows).
+  platform::NotifyStopped();
   return 0;
 }
 

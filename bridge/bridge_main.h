@@ -16,10 +16,11 @@ struct BridgeOptions {
 };
 
 // The whole life of cloudpump, on the main thread: maps the packet block and the stream block,
-// starts the kit with the
-// configuration file, registers the bridge's observers, waits for the user's interrupt (Ctrl-C
-// or SIGTERM), stops the kit and releases the block. Returns 0 after that shutdown, -1 when the
-// kit does not start (then at once, without waiting).
+// starts the kit with the configuration file, registers the bridge's observers, waits for the
+// user's interrupt (Ctrl-C or SIGTERM, or the console window closing on Windows) while retrying
+// the internal-info queries that failed to go out, stops the kit, releases the block and prints
+// the end line, and only then lets a closing console window end the process. Returns 0 after
+// that shutdown, -1 when the kit does not start (then at once, without waiting).
 int RunBridge(const BridgeOptions& options = {});
 
 }  // namespace kesto::bridge

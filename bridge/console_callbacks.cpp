@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "console.h"
 #include "handle_text.h"
@@ -39,18 +41,35 @@ void PrintControlResponse(const char* name, kesto_status status, std::uint32_t h
                static_cast<unsigned>(status), static_cast<unsigned>(handle), ret_code, error_key);
 }
 
+// The completion status of a datagram that could not be sent.
+constexpr kesto_status kSendFailed = -9;
+
+// The retry list (see RetryInternalInfoQueries). Written by the network threads and the main
+// thread; the mutex is never held while the kit is called, since a completion may run inside
+// the call and list the lidar again.
+std::mutex g_retry_mutex;
+std::set<std::uint32_t> g_retries;
+
+void ListForRetry(std::uint32_t handle) {
+  std::lock_guard<std::mutex> lock(g_retry_mutex);
+  g_retries.insert(handle);
+}
+
 // True while this thread is inside QueryInternalInfo.
 thread_local bool t_querying = false;
 
-// Asks the lidar for its internal information. A failure the kit reports from inside the call
-// (the datagram could not be sent) completes on this thread before the call returns; asking
-// again from there would recurse for as long as sending fails, so that retry is dropped and the
-// lidar's next information change asks again. Failures reported later (time-outs) are retried.
+// Asks the lidar for its internal information. A failure inside the call lists the lidar for
+// the next retry tick; asking again from inside the call would recurse for as long as sending
+// fails.
 void QueryInternalInfo(std::uint32_t handle) {
-  if (t_querying) return;
+  if (t_querying) {
+    ListForRetry(handle);
+    return;
+  }
   t_querying = true;
-  QueryKestoLidarInternalInfo(handle, InternalInfoCallback, nullptr);
+  const kesto_status result = QueryKestoLidarInternalInfo(handle, InternalInfoCallback, nullptr);
   t_querying = false;
+  if (result != 0) ListForRetry(handle);
 }
 
 }  // namespace
@@ -73,6 +92,25 @@ InternalInfoHosts ReadInternalInfoHosts(const KestoLidarDiagInternalInfoResponse
     at += kEntryHeader + value_length;
   }
   return hosts;
+}
+
+void RetryInternalInfoQueries() {
+  std::set<std::uint32_t> due;
+  {
+    std::lock_guard<std::mutex> lock(g_retry_mutex);
+    due.swap(g_retries);
+  }
+  for (const std::uint32_t handle : due) QueryInternalInfo(handle);
+}
+
+void ForgetInternalInfoRetries() {
+  std::lock_guard<std::mutex> lock(g_retry_mutex);
+  g_retries.clear();
+}
+
+std::vector<std::uint32_t> InternalInfoRetries() {
+  std::lock_guard<std::mutex> lock(g_retry_mutex);
+  return {g_retries.begin(), g_retries.end()};
 }
 
 }  // namespace kesto::bridge
@@ -115,7 +153,11 @@ void InternalInfoCallback(kesto_status status, uint32_t handle,
                           KestoLidarDiagInternalInfoResponse* response, void*) {
   if (status != 0) {
     ConsolePrint("Query lidar internal info failed.\n");
-    kesto::bridge::QueryInternalInfo(handle);
+    if (status == kesto::bridge::kSendFailed) {
+      kesto::bridge::ListForRetry(handle);
+    } else {
+      kesto::bridge::QueryInternalInfo(handle);
+    }
     return;
   }
   if (response == nullptr) return;

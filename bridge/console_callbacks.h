@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "kesto_lidar_sdk.h"
 
@@ -19,7 +20,8 @@ void WorkModeCallback(kesto_status status, uint32_t handle, KestoLidarAsyncContr
                       void* client_data);
 void PclDataTypeCallback(kesto_status status, uint32_t handle,
                          KestoLidarAsyncControlResponse* response, void* client_data);
-// Prints the host addresses the lidar streams to; on failure asks again.
+// Prints the host addresses the lidar streams to. On failure asks again: at once after a
+// time-out, from the main thread's next retry tick after a failed send.
 void InternalInfoCallback(kesto_status status, uint32_t handle,
                           KestoLidarDiagInternalInfoResponse* response, void* client_data);
 
@@ -43,6 +45,17 @@ struct InternalInfoHosts {
 // ones 0.
 InternalInfoHosts ReadInternalInfoHosts(const KestoLidarDiagInternalInfoResponse& response,
                                         std::size_t length);
+
+// The retry list of internal-info queries that failed to go out: a query whose entry point
+// returned non-zero, whose completion ran inside the call, or whose completion reported a failed
+// send. Asking again at once would spin (or recurse) for as long as sending fails, so each listed
+// lidar is asked again by RetryInternalInfoQueries, which the main thread calls once a second.
+// Safe from any thread; a lidar is listed at most once.
+void RetryInternalInfoQueries();
+// Empties the list; the main thread calls it once the kit has stopped.
+void ForgetInternalInfoRetries();
+// The lidars listed now, in handle order (for tests).
+std::vector<std::uint32_t> InternalInfoRetries();
 
 // The completion gets no length: the kit lowers param_num to the entries that arrived whole, so
 // param_num alone bounds the walk there.

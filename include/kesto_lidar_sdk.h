@@ -28,7 +28,8 @@ enum {
   kKestoLidarDevTypeUnnamed = 16
 };
 
-/* Completion status: 0 success, -4 no acknowledgement in time, -9 send failed. The command entry
+/* Completion status: 0 success, -4 no acknowledgement in time, -9 send failed (or an
+ * acknowledgement too short to hold its result; no response then). The command entry
  * points return 0 when the command was handed over, -7 when the lidar is unknown to the query and
  * -9 when the lidar has no command handler; only after 0 does the completion function run. */
 typedef int32_t kesto_status;

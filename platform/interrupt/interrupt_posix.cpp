@@ -45,6 +45,15 @@ void DrainWakeUps() {
   }
 }
 
+// One wait for a wake-up, at most `limit_ms` (negative: no limit). Without a pipe (no handler
+// installed) the flag is looked at every 100 ms.
+void WaitOnce(int limit_ms) {
+  int wait_ms = limit_ms;
+  if (g_wake_read < 0 && (wait_ms < 0 || wait_ms > 100)) wait_ms = 100;
+  pollfd wake{g_wake_read, POLLIN, 0};
+  if (poll(&wake, 1, wait_ms) > 0) DrainWakeUps();
+}
+
 }  // namespace
 
 bool InstallInterruptHandler() {
@@ -73,14 +82,24 @@ bool InstallInterruptHandler() {
 }
 
 void WaitForInterrupt() {
+  while (!g_raised.load()) WaitOnce(-1);
+}
+
+bool WaitForInterruptFor(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!g_raised.load()) {
-    // Without a pipe (no handler installed) the flag is looked at every 100 ms.
-    pollfd wake{g_wake_read, POLLIN, 0};
-    if (poll(&wake, 1, g_wake_read >= 0 ? -1 : 100) > 0) DrainWakeUps();
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    // Rounded up, so the wait never ends before its time.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+    WaitOnce(static_cast<int>(left.count()));
   }
+  return true;
 }
 
 bool InterruptRaised() { return g_raised.load(); }
+
+void NotifyStopped() {}
 
 void ClearInterrupt() {
   g_raised.store(false);

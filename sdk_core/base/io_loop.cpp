@@ -4,6 +4,7 @@
 #include <new>
 #include <utility>
 
+#include "guarded_call.h"
 #include "kit_log.h"
 #include "multiple_io_select.h"
 
@@ -46,7 +47,8 @@ void IOLoop::RunOnce() {
     std::lock_guard<std::mutex> lock(mutex_);
     tasks.swap(pending_);
   }
-  for (Task& task : tasks) task();
+  // One task that throws neither ends the loop thread nor drops the tasks queued after it.
+  for (Task& task : tasks) RunGuarded("IO loop task", task);
 }
 
 void IOLoop::Post(Task task) {

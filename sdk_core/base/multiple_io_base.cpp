@@ -19,8 +19,9 @@ void MultipleIOBase::CheckTick() {
   const int64_t now_ns = now.time_since_epoch().count();
   if (now_ns - last_tick_ <= kTickIntervalNs) return;
   last_tick_ = now_ns;
-  ForEachDescriptor(
-      [now](const IoDescriptor& descriptor) { CallCopy(descriptor.on_tick, now); });
+  ForEachDescriptor([now](const IoDescriptor& descriptor) {
+    CallCopy("IO loop OnTick", descriptor.on_tick, now);
+  });
 }
 
 bool MultipleIOBase::InstallWakeUpPipe() {
@@ -68,7 +69,8 @@ void MultipleIOBase::OnWakeUpReadable(int mask) {
     }
     if (pipe) pipe->Drain();
   }
-  ForEachDescriptor([](const IoDescriptor& descriptor) { CallCopy(descriptor.on_wake); });
+  ForEachDescriptor(
+      [](const IoDescriptor& descriptor) { CallCopy("IO loop OnWake", descriptor.on_wake); });
 }
 
 }  // namespace kesto::lidar

@@ -5,7 +5,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
+#include "guarded_call.h"
 #include "io_descriptor.h"
 #include "noncopyable.h"
 #include "wake_up_pipe.h"
@@ -67,12 +69,13 @@ class MultipleIOBase : noncopyable {
   void ForEachDescriptor(Handler handler);
 
   // Runs a copy of `callable` (skipped when empty): the call may replace or remove the
-  // registration that holds the original.
+  // registration that holds the original. A handler that throws (a delegate runs user observers)
+  // is logged as one line naming `what`; the loop goes on with the next handler.
   template <typename Callable, typename... Args>
-  static void CallCopy(const Callable& callable, Args... args) {
+  static void CallCopy(std::string_view what, const Callable& callable, Args... args) {
     if (!callable) return;
     const Callable copy = callable;
-    copy(args...);
+    RunGuarded(what, [&copy, &args...] { copy(args...); });
   }
 
   // Loop thread only.

@@ -107,7 +107,7 @@ void MultipleIOSelect::Wait(int timeout_ms) {
     ForEachDescriptor([&readable, &writable](const IoDescriptor& descriptor) {
       const int mask = (readable.Contains(descriptor.fd) ? kIoReadable : 0) |
                        (writable.Contains(descriptor.fd) ? kIoWritable : 0);
-      if (mask != 0) CallCopy(descriptor.on_ready, descriptor.fd, mask);
+      if (mask != 0) CallCopy("IO loop OnData", descriptor.on_ready, descriptor.fd, mask);
     });
   }
   CheckTick();

@@ -1,8 +1,8 @@
 #include "thread_base.h"
 
-#include <iostream>
 #include <system_error>
 
+#include "guarded_call.h"
 #include "kit_log.h"
 
 namespace kesto::lidar {
@@ -19,7 +19,10 @@ bool ThreadBase::Start() {
   }
   quit_ = false;
   try {
-    thread_ = std::make_shared<std::thread>([this] { ThreadMain(); });
+    // The last net: a body that lets an exception out ends its thread with one log line, not
+    // the process.
+    thread_ = std::make_shared<std::thread>(
+        [this] { RunGuarded("Thread body", [this] { ThreadMain(); }); });
   } catch (const std::system_error& error) {
     KESTO_LOG_ERROR("Create thread failed: {}", error.what());
     return false;
@@ -30,8 +33,8 @@ bool ThreadBase::Start() {
 void ThreadBase::Join() {
   quit_.exchange(true);
   if (!thread_ || !thread_->joinable()) {
-    std::cout << "failed to join thread, joinable:" << (thread_ ? thread_->joinable() : false)
-              << std::endl;
+    KESTO_LOG_WARN("failed to join thread, joinable:{}",
+                   thread_ ? static_cast<int>(thread_->joinable()) : 0);
   } else {
     thread_->join();
   }

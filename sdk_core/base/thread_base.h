@@ -26,7 +26,7 @@ class ThreadBase : public noncopyable {
   // Clears the quit flag and starts the thread. False (with one log line) when a thread is
   // already held or the system refuses a new one. Owner thread only.
   bool Start();
-  // Sets the quit flag and joins the thread. Without a joinable thread it prints
+  // Sets the quit flag and joins the thread. Without a joinable thread it logs
   // "failed to join thread, joinable:" with 0 or 1 and carries on. Owner thread only.
   void Join();
 

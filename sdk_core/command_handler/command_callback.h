@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kesto_lidar_sdk.h"
+#include "kit_log.h"
 
 namespace kesto::lidar {
 
@@ -17,7 +18,9 @@ enum CommandStatus : int32_t {
   StatusSuccess = 0,        // acknowledged; the response is valid during the call
   StatusTimeout = -4,       // no acknowledgement before the deadline; no response
   StatusUnknownLidar = -7,  // the query has no key list for the lidar (never a completion)
-  StatusSendFailed = -9,    // the datagram could not be sent, or the lidar has no handler
+  // The exchange failed: the datagram could not be sent, the lidar has no handler, or the
+  // acknowledgement was too short to hold its result (see CompleteWithRecord).
+  StatusSendFailed = -9,
 };
 
 // A completion, shared by the packet being sent, the pending-command table and whoever
@@ -48,6 +51,13 @@ class ResponseRecord {
   }
   T* get() { return reinterpret_cast<T*>(bytes_.data()); }
 
+  // The fixed fields the acknowledgement must carry for the record to mean anything: ret_code
+  // and error_key, ret_code and param_num, or ret_code alone. Fewer bytes would read, zero
+  // padded, as ret_code 0, an acceptance the lidar never sent.
+  static constexpr size_t kFixedSize = std::is_same_v<T, KestoLidarDiagInternalInfoResponse>
+                                           ? offsetof(KestoLidarDiagInternalInfoResponse, data)
+                                           : sizeof(T);
+
  private:
   void LowerParamNum(size_t received) {
     constexpr size_t kEntries = offsetof(KestoLidarDiagInternalInfoResponse, data);
@@ -68,6 +78,28 @@ class ResponseRecord {
   std::vector<uint8_t> bytes_;
 };
 
+// Hands one completion to `complete(status, handle, T* record)`: the record built from the
+// acknowledgement, or null when none arrived. An acknowledgement shorter than the record's fixed
+// fields is no answer: it completes as StatusSendFailed with no record, after one log line. The
+// public-command completions and the kit's configuration completion both come through here.
+template <typename T, typename Complete>
+void CompleteWithRecord(int32_t status, uint32_t handle, const uint8_t* response, size_t length,
+                        Complete&& complete) {
+  if (response == nullptr) {
+    complete(status, handle, static_cast<T*>(nullptr));
+    return;
+  }
+  if (length < ResponseRecord<T>::kFixedSize) {
+    KESTO_LOG_ERROR("Acknowledgement of {} bytes from handle {} is too short for its result, "
+                    "taken as failed.",
+                    length, handle);
+    complete(static_cast<int32_t>(StatusSendFailed), handle, static_cast<T*>(nullptr));
+    return;
+  }
+  ResponseRecord<T> record(response, length);
+  complete(status, handle, record.get());
+}
+
 // A completion that calls a plain function with the client data it was given. With no function
 // it does nothing: the command is sent and its outcome dropped.
 template <typename T>
@@ -80,12 +112,10 @@ class FunctionStatusCallback : public CommandCallback {
 
   void Execute(int32_t status, uint32_t handle, const uint8_t* response, size_t length) override {
     if (function_ == nullptr) return;
-    if (response == nullptr) {
-      function_(status, handle, nullptr, client_data_);
-      return;
-    }
-    ResponseRecord<T> record(response, length);
-    function_(status, handle, record.get(), client_data_);
+    CompleteWithRecord<T>(status, handle, response, length,
+                          [this](int32_t final_status, uint32_t final_handle, T* record) {
+                            function_(final_status, final_handle, record, client_data_);
+                          });
   }
 
  private:

@@ -32,13 +32,13 @@ class ConfigurationCompletion : public CommandCallback {
       : handler_(handler), done_(std::move(done)) {}
 
   void Execute(int32_t status, uint32_t handle, const uint8_t* response, size_t length) override {
-    ConfigOutcome outcome;
-    if (response == nullptr) {
-      outcome = handler_.ConfigurationResult(status, handle, nullptr);
-    } else {
-      ResponseRecord<KestoLidarAsyncControlResponse> record(response, length);
-      outcome = handler_.ConfigurationResult(status, handle, record.get());
-    }
+    ConfigOutcome outcome = ConfigOutcome::kUnanswered;
+    CompleteWithRecord<KestoLidarAsyncControlResponse>(
+        status, handle, response, length,
+        [this, &outcome](int32_t final_status, uint32_t final_handle,
+                         KestoLidarAsyncControlResponse* record) {
+          outcome = handler_.ConfigurationResult(final_status, final_handle, record);
+        });
     if (done_) done_(outcome);
   }
 

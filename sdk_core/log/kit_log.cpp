@@ -15,6 +15,8 @@ constexpr const char* kLoggerName = "console";
 // logs; the atomic shared-pointer access keeps a logger alive for a log call that races with a
 // Setup replacing it.
 std::shared_ptr<spdlog::logger> g_logger;
+// The last logger Setup made itself (not one it found registered). Application thread.
+std::weak_ptr<spdlog::logger> g_made;
 
 // Fan-out to the attached extra sinks; empty (and silent) unless a test attached one. Created
 // once and shared by every logger Setup makes, so attachments survive Drop and Setup.
@@ -39,10 +41,15 @@ void Setup() {
   logger->set_level(spdlog::level::debug);
   logger->flush_on(spdlog::level::debug);
   spdlog::register_logger(logger);
+  g_made = logger;
   std::atomic_store(&g_logger, std::move(logger));
 }
 
-void Drop() { spdlog::drop_all(); }
+void Drop() {
+  // A "console" the host registered before the kit started is the host's, only borrowed.
+  const auto registered = spdlog::get(kLoggerName);
+  if (registered != nullptr && registered == g_made.lock()) spdlog::drop(kLoggerName);
+}
 
 std::shared_ptr<spdlog::logger> Logger() { return std::atomic_load(&g_logger); }
 

@@ -19,8 +19,9 @@ namespace kesto::lidar::log {
 // Creates (or finds in spdlog's registry) the logger "console" over a colour console sink to
 // standard output, level debug, flushed after every message. Application thread, at kit start.
 void Setup();
-// Removes every logger from spdlog's registry. The kit logger itself stays usable, so threads
-// still ending may go on logging; the next Setup creates a fresh one. Application thread.
+// Removes the kit logger from spdlog's registry, and only that one: the host program's own
+// loggers stay registered. The kit logger itself stays usable, so threads still ending may go on
+// logging; the next Setup creates a fresh one. Application thread.
 void Drop();
 // The kit logger, or null before the first Setup. Messages issued before any Setup are dropped.
 std::shared_ptr<spdlog::logger> Logger();

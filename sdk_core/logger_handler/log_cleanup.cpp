@@ -1,8 +1,11 @@
 #include "log_cleanup.h"
 
-#include <map>
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <system_error>
+
+#include "kit_log.h"
 
 namespace kesto::lidar {
 
@@ -50,12 +53,36 @@ std::size_t RunCleanupPass(const std::string& directory, uint64_t limit) {
       })) {
     return 0;
   }
+  return RemoveOldestToFit(directory, std::move(listing), limit);
+}
+
+std::size_t RemoveOldestToFit(const std::string& directory, std::vector<LogFileEntry> listing,
+                              uint64_t limit) {
   std::size_t removed = 0;
-  for (const std::string& victim : ChooseFilesToDelete(listing, limit)) {
-    std::error_code ec;
-    if (std::filesystem::remove(std::filesystem::path(directory) / victim, ec)) ++removed;
+  // A file that cannot be removed still takes its room: it leaves the choice, its size comes off
+  // the limit, and the next oldest file is chosen in its place.
+  uint64_t room = limit;
+  for (;;) {
+    const std::vector<std::string> chosen = ChooseFilesToDelete(listing, room);
+    bool any_stuck = false;
+    for (const std::string& victim : chosen) {
+      const auto entry = std::find_if(listing.begin(), listing.end(), [&](const LogFileEntry& e) {
+        return e.relative_path == victim;
+      });
+      std::error_code ec;
+      const std::filesystem::path path = std::filesystem::path(directory) / victim;
+      if (std::filesystem::remove(path, ec)) {
+        ++removed;
+      } else if (ec) {
+        KESTO_LOG_WARN("Remove log file {} failed: {}", path.string(), ec.message());
+        room -= std::min(room, entry->size);
+        any_stuck = true;
+      }
+      // Gone either way (or already gone before this pass): its room is free.
+      listing.erase(entry);
+    }
+    if (!any_stuck) return removed;
   }
-  return removed;
 }
 
 }  // namespace kesto::lidar

@@ -36,9 +36,16 @@ std::vector<std::string> ChooseFilesToDelete(const std::vector<LogFileEntry>& li
 
 // One clean-up pass over `directory` with `limit`: nothing when the directory does not exist
 // or cannot be listed (logged once by the listing), otherwise removes what ChooseFilesToDelete
-// names. A failed removal is ignored; the next pass tries again. Returns the number removed.
-// Callers run one pass per directory at a time.
+// names through RemoveOldestToFit. Callers run one pass per directory at a time.
 std::size_t RunCleanupPass(const std::string& directory, uint64_t limit);
+
+// Removes from `directory` the files ChooseFilesToDelete names for `listing` (a listing of that
+// directory). A file that cannot be removed is logged once, keeps counting against the limit
+// and is passed over for the next oldest, so the store ends within the limit whenever enough
+// removable finished files exist; the next pass tries the stuck one again. Returns the number
+// of files actually removed.
+std::size_t RemoveOldestToFit(const std::string& directory, std::vector<LogFileEntry> listing,
+                              uint64_t limit);
 
 }  // namespace kesto::lidar
 

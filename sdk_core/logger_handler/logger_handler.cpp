@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "file_manager.h"
+#include "guarded_call.h"
 #include "kit_log.h"
 #include "local_time.h"
 #include "log_store_layout.h"
@@ -87,22 +88,21 @@ void LoggerHandler::StopWriter() {
 }
 
 void LoggerHandler::WriterThread() {
-  try {
+  const std::string round = "Log writer of " + serial_number_;
+  // A round that throws loses the bags it had taken, one log line, and the writer goes on with
+  // the next; only a failure outside the rounds ends the thread (with its own line).
+  RunGuarded(round + " (thread)", [&] {
     std::unique_lock<std::mutex> lock(queue_mutex_);
     while (!quit_) {
       lock.unlock();
-      ProcessBags();
+      RunGuarded(round, [this] { ProcessBags(); });
       lock.lock();
       queue_cv_.wait_for(lock, kWriterRound, [this] { return quit_.load(); });
     }
     lock.unlock();
     // Pushes that arrived before the stop still reach their files.
-    ProcessBags();
-  } catch (const std::exception& e) {
-    KESTO_LOG_ERROR("Log writer of {} stopped: {}", serial_number_, e.what());
-  } catch (...) {
-    KESTO_LOG_ERROR("Log writer of {} stopped by an unknown error", serial_number_);
-  }
+    RunGuarded(round, [this] { ProcessBags(); });
+  });
 }
 
 void LoggerHandler::ProcessBags() {

@@ -10,6 +10,7 @@
 
 #include "command_id.h"
 #include "file_manager.h"
+#include "guarded_call.h"
 #include "kit_log.h"
 #include "log_store_layout.h"
 #include "parse_frame.h"
@@ -194,7 +195,9 @@ void LoggerManager::WakeCycleDelete() {
 }
 
 void LoggerManager::CycleDelete() {
-  try {
+  // A pass that throws is logged and the next one runs on time; only a failure outside the
+  // passes ends the thread (with its own line).
+  RunGuarded("Log clean-up thread", [this] {
     const std::string base = SavePath();
     const std::string type0 = LogTypeDirectory(base, 0);
     const std::string type1 = LogTypeDirectory(base, 1);
@@ -207,14 +210,12 @@ void LoggerManager::CycleDelete() {
         // Cleared before the pass: a file finished during the pass wakes the next one.
         wake_ = false;
       }
-      RunCleanupPass(type0, limits_.type0);
-      RunCleanupPass(type1, limits_.type1);
+      RunGuarded("Log clean-up pass", [&] {
+        RunCleanupPass(type0, limits_.type0);
+        RunCleanupPass(type1, limits_.type1);
+      });
     }
-  } catch (const std::exception& e) {
-    KESTO_LOG_ERROR("Log clean-up thread stopped: {}", e.what());
-  } catch (...) {
-    KESTO_LOG_ERROR("Log clean-up thread stopped by an unknown error");
-  }
+  });
 }
 
 int32_t LoggerManager::StopLogger(uint32_t handle, uint8_t log_type, KestoLidarLoggerCallback done,

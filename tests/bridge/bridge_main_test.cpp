@@ -4,14 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "block_observers.h"
 #include "child_process.h"
+#include "console_callbacks.h"
 #include "console_capture.h"
 #include "fake_kit.h"
 #include "interrupt.h"
@@ -145,6 +148,54 @@ TEST_F(BridgeMainTest, RunsUntilTheInterruptThenStopsTheKitAndReleasesTheBlock) 
     EXPECT_EQ(KitCalls(), kRunCalls);
     EXPECT_EQ(console.Text(), "Kesto Quick Start Demo End!\n");
     EXPECT_EQ(BlockView(), nullptr);
+  }
+}
+
+// The main thread's tick asks again for the internal information of a lidar whose query failed
+// to go out: once a second at most, until it goes out; the kit's stop ends the retries.
+TEST_F(BridgeMainTest, AQueryThatFailedToGoOutIsAskedAgainEachSecondUntilItGoesOut) {
+  const uint32_t handle = 0x0A01A8C0;  // 192.168.1.10
+  const std::string query = "QueryKestoLidarInternalInfo " + std::to_string(handle);
+  for (const bool recovers : {true, false}) {
+    SCOPED_TRACE(recovers ? "the third query goes out" : "every query fails");
+    ResetFakeKit();
+    platform::ClearInterrupt();
+    std::mutex mutex;
+    std::vector<std::chrono::steady_clock::time_point> asked;  // guarded by mutex
+    Kit().on_query = [&](uint32_t h, KestoLidarInternalInfoCallback cb) {
+      std::size_t count = 0;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        asked.push_back(std::chrono::steady_clock::now());
+        count = asked.size();
+      }
+      if (!recovers || count <= 2) cb(-9, h, nullptr, nullptr);  // a failed send
+    };
+    ConsoleCapture console;
+    int result = 1;
+    std::thread bridge([&] { result = RunBridge(options_); });
+    const bool registered = WaitForKitCall("SetInfoChangeObserver");
+    bool retried = false;
+    if (registered) {
+      KestoLidarIdentity identity{};
+      identity.dev_type = 10;
+      Kit().info_change_observer(handle, &identity, nullptr);  // as the kit's network thread
+      retried = WaitForKitCall(query, std::chrono::seconds(30), 3);
+    }
+    ASSERT_EQ(std::raise(SIGINT), 0);
+    bridge.join();
+    ASSERT_TRUE(registered);
+    ASSERT_TRUE(retried);
+    EXPECT_EQ(result, 0);
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_GE(asked.size(), 3u);
+    // The first retry comes on whichever tick follows the failure; the next one a tick later.
+    EXPECT_GE(asked[2] - asked[1], std::chrono::milliseconds(1000));
+    if (recovers) {
+      EXPECT_EQ(asked.size(), 3u) << "a query that went out is not asked again";
+    }
+    EXPECT_TRUE(InternalInfoRetries().empty()) << "the stop forgets the retries";
+    EXPECT_EQ(KitCalls().back(), "KestoSdkStop");
   }
 }
 

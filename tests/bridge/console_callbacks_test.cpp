@@ -93,9 +93,13 @@ class ConsoleCallbacksTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetFakeKit();
+    ForgetInternalInfoRetries();
     ASSERT_TRUE(console_.ok());
   }
-  void TearDown() override { ResetFakeKit(); }
+  void TearDown() override {
+    ResetFakeKit();
+    ForgetInternalInfoRetries();
+  }
   ConsoleCapture console_;
 };
 
@@ -263,7 +267,7 @@ TEST_F(ConsoleCallbacksTest, QueryIsAskedAgainUntilItSucceeds) {
 }
 
 // The kit reports a send that failed at once from inside the call; asking again from there
-// would recurse for as long as sending keeps failing.
+// would recurse for as long as sending keeps failing. The lidar waits for the next tick.
 TEST_F(ConsoleCallbacksTest, AFailureReportedInsideTheQueryIsNotAskedAgainFromThere) {
   int depth = 0;
   Kit().on_query = [&](uint32_t handle, KestoLidarInternalInfoCallback cb) {
@@ -275,6 +279,7 @@ TEST_F(ConsoleCallbacksTest, AFailureReportedInsideTheQueryIsNotAskedAgainFromTh
   EXPECT_EQ(KitCalls(), kConfigureCommands);
   EXPECT_EQ(console_.Text(), "LidarInfoChangeCallback Lidar handle: " + kHandleText +
                                  " SN: ORB9\nQuery lidar internal info failed.\n");
+  EXPECT_EQ(InternalInfoRetries(), std::vector<uint32_t>{kHandle});
 
   // A failure reported later, outside any query, is asked again (and fails at once again).
   InternalInfoCallback(-4, kHandle, nullptr, nullptr);
@@ -286,6 +291,92 @@ TEST_F(ConsoleCallbacksTest, AFailureReportedInsideTheQueryIsNotAskedAgainFromTh
                                  "Query lidar internal info failed.\n"
                                  "Query lidar internal info failed.\n"
                                  "Query lidar internal info failed.\n");
+}
+
+struct GoOutCase {
+  const char* name;
+  // Makes the first two queries fail to go out, in this case's way.
+  std::function<void()> arrange;
+  // Runs after each step, as the kit's network threads would (a completion reported later).
+  std::function<void()> settle;
+  std::string failure_lines;  // printed for the two failures
+};
+
+// Whatever way a query fails to go out, the lidar is asked again on each retry tick (and only
+// then) until the query goes out; the information change that asked first never fires again.
+TEST_F(ConsoleCallbacksTest, AQueryThatFailsToGoOutIsAskedAgainOnEachTickUntilItGoesOut) {
+  const std::string query = "QueryKestoLidarInternalInfo " + kHandleText + " InternalInfoCallback";
+  const std::string failed = "Query lidar internal info failed.\n";
+  std::vector<KestoLidarInternalInfoCallback> later;
+  int failures = 0;
+  const GoOutCase cases[] = {
+      {"the entry point returns non-zero", [] { Kit().failing_queries = 2; }, [] {}, ""},
+      {"the completion reports a failed send inside the call",
+       [&] {
+         Kit().on_query = [&](uint32_t handle, KestoLidarInternalInfoCallback cb) {
+           if (failures++ < 2) cb(-9, handle, nullptr, nullptr);
+         };
+       },
+       [] {}, failed + failed},
+      {"the completion reports a failed send later",
+       [&] {
+         Kit().on_query = [&](uint32_t, KestoLidarInternalInfoCallback cb) { later.push_back(cb); };
+       },
+       [&] {
+         if (failures < 2 && !later.empty()) {
+           ++failures;
+           const KestoLidarInternalInfoCallback cb = later.back();
+           later.clear();
+           cb(-9, kHandle, nullptr, nullptr);
+         }
+       },
+       failed + failed},
+  };
+  const auto identity = Identity("VELA3");
+  for (const GoOutCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetFakeKit();
+    ForgetInternalInfoRetries();
+    later.clear();
+    failures = 0;
+    c.arrange();
+    ConsoleCapture console;
+
+    LidarInfoChangeCallback(kHandle, &identity, nullptr);
+    c.settle();
+    EXPECT_EQ(CountKitCalls(query), 1u) << "asked again before the tick";
+    EXPECT_EQ(InternalInfoRetries(), std::vector<uint32_t>{kHandle});
+    RetryInternalInfoQueries();
+    c.settle();
+    EXPECT_EQ(CountKitCalls(query), 2u);
+    EXPECT_EQ(InternalInfoRetries(), std::vector<uint32_t>{kHandle});
+    RetryInternalInfoQueries();  // goes out now
+    c.settle();
+    EXPECT_EQ(CountKitCalls(query), 3u);
+    EXPECT_TRUE(InternalInfoRetries().empty());
+    RetryInternalInfoQueries();
+    EXPECT_EQ(CountKitCalls(query), 3u) << "a query that went out is not asked again";
+    EXPECT_EQ(console.Text(),
+              "LidarInfoChangeCallback Lidar handle: " + kHandleText + " SN: VELA3\n" +
+                  c.failure_lines);
+  }
+}
+
+TEST_F(ConsoleCallbacksTest, EachLidarIsListedOnceAndForgottenOnRequest) {
+  const uint32_t other = Handle(192, 168, 1, 11);
+  Kit().failing_queries = 3;
+  const auto first = Identity("A1");
+  const auto second = Identity("B2");
+  LidarInfoChangeCallback(kHandle, &first, nullptr);
+  LidarInfoChangeCallback(other, &second, nullptr);
+  LidarInfoChangeCallback(kHandle, &first, nullptr);  // fails again: still listed once
+  std::vector<uint32_t> both = {kHandle, other};
+  std::sort(both.begin(), both.end());
+  EXPECT_EQ(InternalInfoRetries(), both);
+  ForgetInternalInfoRetries();
+  EXPECT_TRUE(InternalInfoRetries().empty());
+  RetryInternalInfoQueries();
+  EXPECT_EQ(CountKitCalls("QueryKestoLidarInternalInfo"), 3u);
 }
 
 }  // namespace

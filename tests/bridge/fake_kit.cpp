@@ -61,14 +61,25 @@ std::vector<std::string> KitCalls() {
   return g_calls;
 }
 
-bool WaitForKitCall(const std::string& prefix, std::chrono::seconds deadline) {
+namespace {
+
+// With g_mutex held.
+std::size_t CountLocked(const std::string& prefix) {
+  std::size_t count = 0;
+  for (const std::string& call : g_calls) count += call.rfind(prefix, 0) == 0 ? 1 : 0;
+  return count;
+}
+
+}  // namespace
+
+std::size_t CountKitCalls(const std::string& prefix) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return CountLocked(prefix);
+}
+
+bool WaitForKitCall(const std::string& prefix, std::chrono::seconds deadline, std::size_t count) {
   std::unique_lock<std::mutex> lock(g_mutex);
-  return g_changed.wait_for(lock, deadline, [&] {
-    for (const std::string& call : g_calls) {
-      if (call.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
-  });
+  return g_changed.wait_for(lock, deadline, [&] { return CountLocked(prefix) >= count; });
 }
 
 }  // namespace kesto::bridge::test
@@ -138,6 +149,13 @@ kesto_status RequestWorkMode(uint32_t handle, int work_mode, KestoLidarAsyncCont
 kesto_status QueryKestoLidarInternalInfo(uint32_t handle, KestoLidarInternalInfoCallback cb,
                                          void* client_data) {
   Record("QueryKestoLidarInternalInfo " + std::to_string(handle) + " " + Name(cb), client_data);
+  {
+    std::lock_guard<std::mutex> lock(kesto::bridge::test::g_mutex);
+    if (g_kit.failing_queries > 0) {
+      --g_kit.failing_queries;
+      return -9;
+    }
+  }
   if (g_kit.on_query) g_kit.on_query(handle, cb);
   return g_kit.command_result;
 }

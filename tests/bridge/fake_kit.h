@@ -19,6 +19,9 @@ struct FakeKit {
   // Behaviour, set by the test before the code under test runs.
   bool start_result = true;
   kesto_status command_result = 0;
+  // The first this many calls of QueryKestoLidarInternalInfo return -9 (a failed send) without
+  // calling on_query; the later ones return command_result.
+  int failing_queries = 0;
   // Runs inside KestoSdkStart / KestoSdkStop / QueryKestoLidarInternalInfo, after the call is
   // recorded and without the fake's lock.
   std::function<void()> on_start;
@@ -37,9 +40,12 @@ void ResetFakeKit();
 // The fake's settings and registrations; change them only while nothing calls the kit.
 FakeKit& Kit();
 std::vector<std::string> KitCalls();
-// Waits until a recorded call starts with `prefix`; false after the deadline.
+// The number of recorded calls that start with `prefix`.
+std::size_t CountKitCalls(const std::string& prefix);
+// Waits until `count` recorded calls start with `prefix`; false after the deadline.
 bool WaitForKitCall(const std::string& prefix,
-                    std::chrono::seconds deadline = std::chrono::seconds(30));
+                    std::chrono::seconds deadline = std::chrono::seconds(30),
+                    std::size_t count = 1);
 
 }  // namespace kesto::bridge::test
 

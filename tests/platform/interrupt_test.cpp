@@ -67,6 +67,21 @@ TEST_F(InterruptTest, EachSignalEndsAWaitThatStartedBeforeOrAfterIt) {
   }
 }
 
+TEST_F(InterruptTest, ATimedWaitEndsAtItsTimeOrAtTheInterrupt) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(WaitForInterruptFor(std::chrono::milliseconds(200)));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+
+  // An interrupt during the wait ends it long before its time.
+  bool raised = false;
+  std::thread waiter([&raised] { raised = WaitForInterruptFor(std::chrono::minutes(5)); });
+  ASSERT_EQ(std::raise(SIGTERM), 0);
+  waiter.join();
+  EXPECT_TRUE(raised);
+  // Already raised: at once, even with no time at all.
+  EXPECT_TRUE(WaitForInterruptFor(std::chrono::milliseconds(0)));
+}
+
 TEST_F(InterruptTest, HandlersStayInstalledSoLaterInterruptsAreAbsorbed) {
   // The process survives each of these only if the handler is still in place.
   for (int i = 0; i < 3; ++i) {

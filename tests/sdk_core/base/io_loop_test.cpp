@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -271,6 +273,70 @@ TEST(IOLoop, InitSetsUpFortyEightSocketsAndThePipe) {
   EXPECT_EQ(select->descriptors().size(), 1u);
   EXPECT_TRUE(capture.Texts().empty());
   loop.Shutdown();
+}
+
+// A delegate whose observers throw on every call; it still reads each datagram first.
+class ThrowingDelegate : public IOLoop::IOLoopDelegate {
+ public:
+  void OnData(int fd, void*) override {
+    char buffer[64];
+    sockaddr_in from{};
+    platform::SockLen length = sizeof(from);
+    ReceiveFrom(fd, buffer, sizeof(buffer), &from, &length);
+    ++data;
+    throw std::runtime_error("observer failed");
+  }
+  void OnTick(TimePoint) override {
+    ++ticks;
+    throw 7;  // not even a std::exception
+  }
+  void OnWake() override {
+    ++wakes;
+    throw std::runtime_error("wake failed");
+  }
+  std::atomic<int> data{0};
+  std::atomic<int> ticks{0};
+  std::atomic<int> wakes{0};
+};
+
+TEST_F(DrivenLoop, ADelegateThatThrowsIsLoggedAndTheLoopGoesOnServingEveryone) {
+  test::LogCapture capture;
+  Make(true, true);
+  // The thrower's socket is opened first, so it usually sorts first and is served before the
+  // other socket in each dispatch.
+  UdpPair bad;
+  UdpPair good;
+  ASSERT_TRUE(bad.ok() && good.ok());
+  ThrowingDelegate thrower;
+  loop_->AddDelegateInLoop(bad.receiver, &thrower, nullptr);
+  loop_->AddDelegateInLoop(good.receiver, &delegate_, nullptr);
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(test::DeliverUntil(bad, Step(), [&] { return thrower.data.load() > round; }));
+    ASSERT_TRUE(test::DeliverUntil(good, Step(), [&] {
+      return delegate_.data_count() > static_cast<std::size_t>(round);
+    }));
+  }
+  loop_->Post([] {});  // a wake-up: both delegates' OnWake
+  ASSERT_TRUE(test::WaitFor([&] {
+    loop_->RunOnce();
+    return thrower.wakes.load() > 0 && delegate_.wake_count() > 0 && thrower.ticks.load() > 1 &&
+           delegate_.ticks().size() > 1;
+  }));
+  EXPECT_GE(capture.Count("IO loop OnData threw: observer failed"), 3u);
+  EXPECT_GE(capture.Count("IO loop OnTick threw: an exception of unknown type"), 2u);
+  EXPECT_GE(capture.Count("IO loop OnWake threw: wake failed"), 1u);
+  EXPECT_FALSE(delegate_.off_thread());
+}
+
+TEST_F(DrivenLoop, ATaskThatThrowsDoesNotDropTheTasksAfterIt) {
+  test::LogCapture capture;
+  Make(false, false);
+  int after = 0;
+  loop_->Post([] { throw std::runtime_error("task failed"); });
+  loop_->Post([&after] { ++after; });
+  loop_->RunOnce();
+  EXPECT_EQ(after, 1);
+  EXPECT_EQ(capture.Texts(), std::vector<std::string>{"IO loop task threw: task failed"});
 }
 
 TEST(IOLoop, LoopThreadIsTheOneThatRunsIt) {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,7 +20,7 @@ namespace {
 using test::CountingDelegate;
 using test::WaitFor;
 
-constexpr char kNeverStarted[] = "failed to join thread, joinable:0\n";
+constexpr char kNeverStarted[] = "failed to join thread, joinable:0";
 
 // Spins until told to quit, counting its rounds.
 class SpinningThread : public ThreadBase {
@@ -38,28 +39,26 @@ class SpinningThread : public ThreadBase {
   std::atomic<bool> saw_quit{false};
 };
 
-TEST(ThreadBase, JoinOfANeverStartedThreadPrintsZeroAndReturns) {
+TEST(ThreadBase, JoinOfANeverStartedThreadLogsZeroAndReturns) {
   SpinningThread thread;
-  ::testing::internal::CaptureStdout();
+  test::LogCapture capture;
   thread.Join();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), kNeverStarted);
-  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(capture.Texts(), std::vector<std::string>{kNeverStarted});
   thread.Join();  // and again: still only the message
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), kNeverStarted);
+  EXPECT_EQ(capture.Texts(), (std::vector<std::string>{kNeverStarted, kNeverStarted}));
 }
 
 TEST(ThreadBase, StartRunsTheBodyUntilJoinSetsTheQuitFlag) {
   SpinningThread thread;
   ASSERT_TRUE(thread.Start());
   ASSERT_TRUE(WaitFor([&] { return thread.rounds.load() > 0; }));
-  ::testing::internal::CaptureStdout();
+  test::LogCapture capture;
   thread.Join();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_TRUE(capture.Lines().empty());
   EXPECT_TRUE(thread.saw_quit);
   // The handle was released: a second Join finds nothing to join.
-  ::testing::internal::CaptureStdout();
   thread.Join();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), kNeverStarted);
+  EXPECT_EQ(capture.Texts(), std::vector<std::string>{kNeverStarted});
 }
 
 TEST(ThreadBase, SecondStartIsRefusedWhileTheFirstThreadRuns) {
@@ -74,12 +73,30 @@ TEST(ThreadBase, SecondStartIsRefusedWhileTheFirstThreadRuns) {
   thread.Join();
 }
 
-TEST(IOThread, DestroyingAnInitialisedButNeverStartedThreadPrintsZero) {
+// A body that lets an exception out ends its own thread, with one line, not the process.
+class ThrowingThread : public ThreadBase {
+ public:
+  ~ThrowingThread() override {
+    if (Started()) Join();
+  }
+  void ThreadMain() override { throw std::runtime_error("body failed"); }
+};
+
+TEST(ThreadBase, ABodyThatThrowsEndsItsThreadWithOneLogLine) {
+  test::LogCapture capture;
+  ThrowingThread thread;
+  ASSERT_TRUE(thread.Start());
+  ASSERT_TRUE(WaitFor([&] { return capture.Count("Thread body threw: body failed") == 1; }));
+  thread.Join();
+  EXPECT_EQ(capture.Texts(), std::vector<std::string>{"Thread body threw: body failed"});
+}
+
+TEST(IOThread, DestroyingAnInitialisedButNeverStartedThreadLogsZero) {
   auto thread = std::make_unique<IOThread>();
   ASSERT_TRUE(thread->Init(true, false));
-  ::testing::internal::CaptureStdout();
+  test::LogCapture capture;
   thread.reset();
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), kNeverStarted);
+  EXPECT_EQ(capture.Texts(), std::vector<std::string>{kNeverStarted});
 }
 
 TEST(IOThread, WithoutALoopTheThreadReturnsAtOnce) {

@@ -94,18 +94,52 @@ TEST_F(CommandCompletionTest, AcknowledgementFromAnotherLidarCompletesNothing) {
   EXPECT_EQ(completions_.Count(), 1u);
 }
 
-TEST_F(CommandCompletionTest, ShortAndLyingAcknowledgementsStayInsideTheDatagram) {
-  // A one-byte answer to a set-parameters request: the rest of the record is zero.
-  ASSERT_EQ(WorkMode(1), 0);
-  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, {5});
-  // An empty answer still counts as acknowledged.
-  ASSERT_EQ(WorkMode(1), 0);
-  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, {});
-  ASSERT_EQ(completions_.Count(), 2u);
-  EXPECT_EQ(completions_.All()[0].status, 0);
-  EXPECT_EQ(completions_.All()[0].record, (Bytes{5, 0, 0}));
-  EXPECT_EQ(completions_.All()[1].status, 0);
-  EXPECT_EQ(completions_.All()[1].record, (Bytes{0, 0, 0}));
+// Zero padding would read an answer without its result fields as ret_code 0, error_key 0: an
+// acceptance the lidar never sent. Such an answer fails the command instead.
+TEST_F(CommandCompletionTest, AnAcknowledgementTooShortForItsResultFailsTheCommand) {
+  const struct {
+    const char* name;
+    Bytes answer;
+    int32_t status;
+    bool has_response;
+  } cases[] = {
+      {"empty", {}, -9, false},
+      {"ret_code only", {0}, -9, false},
+      {"half an error key", {0, 0}, -9, false},
+      {"whole", {0, 0, 0}, 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Completions completions;
+    capture_.Clear();
+    ASSERT_EQ(lidar::SendWorkMode(handler(), vela_, 1, Completions::kControl, &completions), 0);
+    Answer(kKestoLidarDevTypeVela, vela_, 0x0100, c.answer);
+    const auto all = completions.All();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].status, c.status);
+    EXPECT_EQ(all[0].has_response, c.has_response);
+    EXPECT_EQ(capture_.Count("too short for its result"), c.has_response ? 0u : 1u);
+  }
+  EXPECT_EQ(handler().PendingCommandCount(), 0u);
+}
+
+// The kit's own configuration request goes through the same check: a short answer does not
+// count the lidar as configured, so the request may be sent again.
+TEST_F(CommandCompletionTest, AShortAnswerToTheConfigurationLeavesTheLidarUnconfigured) {
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  AnswerFwType(kKestoLidarDevTypeOrbit, orbit_, 1);
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  ASSERT_EQ(CountSent(0x0100), 1u);
+  Answer(kKestoLidarDevTypeOrbit, orbit_, 0x0100, {});
+  EXPECT_EQ(capture_.Count("too short for its result"), 1u);
+  EXPECT_EQ(capture_.Count("Update lidar failed, the status:-9"), 1u);
+  EXPECT_EQ(capture_.Count("succ."), 0u);
+  EXPECT_EQ(directory().Find(orbit_)->state, lidar::LidarState::kConfiguring);
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  EXPECT_EQ(CountSent(0x0100), 2u) << "not configured: asked again";
+}
+
+TEST_F(CommandCompletionTest, LyingAcknowledgementsStayInsideTheDatagram) {
 
   // An internal-info answer that claims 300 entries but carries one: the caller walks one.
   struct Walked {

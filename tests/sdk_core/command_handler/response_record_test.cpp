@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "command_callback.h"
 #include "lidar_frames.h"
@@ -96,6 +97,51 @@ TEST(FunctionStatusCallback, NullFunctionDoesNothingAndOthersGetNullWithoutRespo
   counted.Execute(StatusTimeout, 1, nullptr, 0);
   counted.Execute(StatusSuccess, 1, &one, 1);
   EXPECT_EQ(g_calls, 2);
+}
+
+struct Seen {
+  int calls = 0;
+  kesto_status status = 1;
+  bool has_response = false;
+};
+template <typename T>
+void Note(kesto_status status, uint32_t, T* response, void* client_data) {
+  auto* seen = static_cast<Seen*>(client_data);
+  ++seen->calls;
+  seen->status = status;
+  seen->has_response = response != nullptr;
+}
+
+template <typename T>
+Seen ExecuteWith(const uint8_t* bytes, size_t length) {
+  Seen seen;
+  FunctionStatusCallback<T>(Note<T>, &seen).Execute(StatusSuccess, 1, bytes, length);
+  return seen;
+}
+
+// Each record has its own fixed fields; an acknowledgement without all of them fails.
+TEST(FunctionStatusCallback, AnAnswerShorterThanItsRecordsFixedFieldsCompletesAsFailed) {
+  const struct {
+    const char* name;
+    size_t fixed;
+    Seen (*execute)(const uint8_t*, size_t);
+  } kinds[] = {
+      {"control", 3, &ExecuteWith<KestoLidarAsyncControlResponse>},
+      {"internal info", 3, &ExecuteWith<KestoLidarDiagInternalInfoResponse>},
+      {"logger", 1, &ExecuteWith<KestoLidarLoggerResponse>},
+  };
+  for (const auto& kind : kinds) {
+    for (size_t length = 0; length <= kind.fixed; ++length) {
+      SCOPED_TRACE(std::string(kind.name) + ", " + std::to_string(length) + " bytes");
+      ExactBuffer received(Bytes(length, 0));
+      // A zero-length buffer still has an address: an empty answer is not a missing one.
+      const uint8_t empty = 0;
+      const Seen seen = kind.execute(length == 0 ? &empty : received.data(), length);
+      EXPECT_EQ(seen.calls, 1);
+      EXPECT_EQ(seen.status, length < kind.fixed ? StatusSendFailed : StatusSuccess);
+      EXPECT_EQ(seen.has_response, length == kind.fixed);
+    }
+  }
 }
 
 }  // namespace

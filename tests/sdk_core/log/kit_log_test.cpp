@@ -62,6 +62,32 @@ TEST(KitLog, DropKeepsTheLoggerUsableAndTheNextSetupMakesAFreshOne) {
   EXPECT_EQ(capture.Count("after new setup"), 1u);
 }
 
+// The kit shares spdlog's registry with the program it runs in; its stop must leave the
+// program's loggers registered, or the program's spdlog::get calls find nothing afterwards.
+TEST(KitLog, DropLeavesTheHostProgramsLoggersRegistered) {
+  auto host = std::make_shared<spdlog::logger>("host-program");
+  spdlog::register_logger(host);
+  log::Setup();
+  log::Drop();
+  EXPECT_EQ(spdlog::get("host-program"), host);
+  EXPECT_EQ(spdlog::get("console"), nullptr);
+  spdlog::drop("host-program");
+}
+
+TEST(KitLog, DropLeavesAConsoleLoggerTheHostRegisteredFirst) {
+  log::Setup();
+  log::Drop();  // the kit's own "console" is gone, so the name is free for the host
+  auto host = std::make_shared<spdlog::logger>("console");
+  spdlog::register_logger(host);
+  log::Setup();  // borrows the host's logger
+  EXPECT_EQ(Logger(), host);
+  log::Drop();
+  EXPECT_EQ(spdlog::get("console"), host);
+  spdlog::drop("console");
+  log::Setup();  // later tests get a kit logger of the kit's own again
+  EXPECT_NE(Logger(), host);
+}
+
 TEST(KitLog, BaseNameStripsBothSeparators) {
   static_assert(BaseName("sdk_core/data_handler/data_handler.cpp") == "data_handler.cpp");
   static_assert(BaseName("C:\\src\\io_loop.cpp") == "io_loop.cpp");

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "log_capture.h"
 #include "log_store_fixture.h"
 
 namespace kesto::lidar {
@@ -82,6 +83,46 @@ TEST(LogCleanupTest, APassOverTheLimitRemovesOldestFilesButNeverTheOpenOne) {
   EXPECT_EQ(test::NamesIn(type0),
             std::vector<std::string>{".2024-01-01_00-00-00_SN1_0_9.dat"});
   EXPECT_EQ(RunCleanupPass((dir.path() / "type_1").string(), 0), 0u);  // missing: nothing
+}
+
+// The listing names a finished file that cannot be removed: in its place on disk is a non-empty
+// directory, which no remove() takes away, not even as root (the file was swapped after the
+// listing). It keeps its room, so the next oldest file goes instead, and only real removals
+// count.
+TEST(LogCleanupTest, AFileThatCannotBeRemovedIsPassedOverForTheNextOldest) {
+  test::LogCapture capture;
+  test::TempDir dir;
+  const fs::path type0 = dir.path() / "type_0";
+  fs::create_directory(type0);
+  const std::string stuck = "2024-01-01_00-00-00_SN1_0_1.dat";
+  fs::create_directory(type0 / stuck);
+  test::WriteFile(type0 / stuck / "inside", "x");
+  test::WriteFile(type0 / "2024-01-02_00-00-00_SN1_0_2.dat", "");
+  test::WriteFile(type0 / "2024-01-03_00-00-00_SN1_0_3.dat", "");
+  test::WriteFile(type0 / "2024-01-04_00-00-00_SN1_0_4.dat", "");
+  const std::vector<LogFileEntry> listing = {
+      Entry(stuck, 10),
+      Entry("2024-01-02_00-00-00_SN1_0_2.dat", 10),
+      Entry("2024-01-03_00-00-00_SN1_0_3.dat", 10),
+      Entry("2024-01-04_00-00-00_SN1_0_4.dat", 10),
+  };
+  // 40 over a limit of 25: removing the oldest alone would do, but it stays, so two others go.
+  EXPECT_EQ(RemoveOldestToFit(type0.string(), listing, 25), 2u);
+  EXPECT_TRUE(fs::is_directory(type0 / stuck));
+  EXPECT_FALSE(fs::exists(type0 / "2024-01-02_00-00-00_SN1_0_2.dat"));
+  EXPECT_FALSE(fs::exists(type0 / "2024-01-03_00-00-00_SN1_0_3.dat"));
+  EXPECT_TRUE(fs::exists(type0 / "2024-01-04_00-00-00_SN1_0_4.dat"));
+  EXPECT_EQ(capture.Count("Remove log file"), 1u);
+
+  // Nothing removable is left to make room: the stuck file is not counted as removed.
+  EXPECT_EQ(RemoveOldestToFit(type0.string(), {Entry(stuck, 10)}, 0), 0u);
+  // A file already gone before the removal is no removal either, and frees its room.
+  EXPECT_EQ(RemoveOldestToFit(type0.string(),
+                              {Entry("2024-01-02_00-00-00_SN1_0_2.dat", 10),
+                               Entry("2024-01-04_00-00-00_SN1_0_4.dat", 10)},
+                              10),
+            0u);
+  EXPECT_TRUE(fs::exists(type0 / "2024-01-04_00-00-00_SN1_0_4.dat"));
 }
 
 }  // namespace

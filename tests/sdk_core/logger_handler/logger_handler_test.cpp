@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log_capture.h"
@@ -153,6 +157,35 @@ TEST_F(LoggerHandlerTest, HostileSerialNumbersNameFilesInsideTheStore) {
     EXPECT_EQ(files[0].rfind("store/type_0/", 0), 0u) << files[0];
     EXPECT_EQ(files[0].find('/', 13), std::string::npos) << files[0];
   }
+}
+
+// The finished-file hook throws once, inside the writer's round: one log line, and the writer
+// goes on writing the next file rather than leaving the lidar's logs unwritten for the run.
+TEST_F(LoggerHandlerTest, AWriterRoundThatThrowsIsLoggedAndTheWriterGoesOn) {
+  std::atomic<int> calls{0};
+  LoggerHandler handler(base_, "SN1", [&calls] {
+    if (++calls == 1) throw std::runtime_error("hook failed");
+  });
+  ASSERT_TRUE(handler.StartWriter());
+  auto feed = [&handler](const std::vector<Step>& steps) {
+    for (const Step& step : steps) {
+      const std::vector<uint8_t> payload = test::PushPayload(step.push);
+      handler.StoreLogBag(test::Decoded(payload), step.op);
+    }
+  };
+  feed({Start(1, 0, "A"), End(2, 0)});
+  // The second file is fed only after the first round threw, so the throw loses no bag of it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (calls.load() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_EQ(calls.load(), 1);
+  feed({Start(3, 1, "B"), Data(4, 1, "C"), End(5, 1)});
+  handler.StopWriter();
+  EXPECT_EQ(calls.load(), 2);
+  EXPECT_EQ(Contents(type0_), (std::map<std::string, std::string>{{"_SN1_0_0.dat", "A"},
+                                                                   {"_SN1_0_1.dat", "BC"}}));
+  EXPECT_EQ(Complaints(), std::vector<std::string>{"Log writer of SN1 threw: hook failed"});
 }
 
 TEST_F(LoggerHandlerTest, AStoreThatCannotBeMadeDropsTheStart) {
