@@ -26,7 +26,6 @@ DeviceManager::DeviceManager(DataHandler& data, LidarDirectory& directory, Lidar
       logger_(logger),
       codec_(std::make_unique<SdkProtocol>()) {
   data_context_.kind = ReceivedOn::kDataChannel;
-  setup_.SetViewChannelOpener([this](const ViewLidarIpInfo& info) { CreateViewDataChannel(info); });
 }
 
 DeviceManager::~DeviceManager() { Stop(); }
@@ -241,7 +240,13 @@ void DeviceManager::Stop() {
   }
 }
 
-// Every IO thread, once per registered socket and tick.
-void DeviceManager::OnTick(TimePoint now) { general_.CheckCommandTimeout(now); }
+// Every IO thread, once per registered socket and tick: the command time-outs, and the data
+// channels of view lidars whose ports became known since.
+void DeviceManager::OnTick(TimePoint now) {
+  general_.CheckCommandTimeout(now);
+  for (const ViewLidarIpInfo& info : directory_.TakeViewChannelsToOpen()) {
+    CreateViewDataChannel(info);
+  }
+}
 
 }  // namespace kesto::lidar

@@ -41,6 +41,7 @@ void LidarDirectory::Start(DirectorySettings settings) {
   accepting_ = true;
   models_.clear();
   records_.clear();
+  view_channels_to_open_.clear();
   for (const KestoLidarCfg& cfg : settings_.model_cfgs) models_[cfg.dev_type] = cfg;
   for (const KestoLidarCfg& cfg : settings_.custom_cfgs) {
     const uint32_t handle = TextToHandle(cfg.lidar_ip);
@@ -60,6 +61,7 @@ void LidarDirectory::Clear() {
   accepting_ = false;
   models_.clear();
   records_.clear();
+  view_channels_to_open_.clear();
   settings_ = DirectorySettings{};
   PublishLocked();
 }
@@ -244,11 +246,19 @@ bool LidarDirectory::SetViewPorts(uint32_t handle, const ViewLidarIpInfo& ports,
     info.lidar_imu_data_port = model->lidar_ports.imu_data_port;
   }
   record.view = info;
+  view_channels_to_open_.push_back(info);
   record.route.lidar.point_data_port = info.lidar_point_data_port;
   record.route.lidar.imu_data_port = info.lidar_imu_data_port;
   Move(record, LidarState::kConfiguring);
   PublishLocked();
   return true;
+}
+
+std::vector<ViewLidarIpInfo> LidarDirectory::TakeViewChannelsToOpen() {
+  std::vector<ViewLidarIpInfo> taken;
+  std::lock_guard<std::mutex> lock(mutex_);
+  taken.swap(view_channels_to_open_);
+  return taken;
 }
 
 bool LidarDirectory::EndSetup(uint32_t handle, bool& first_report, KestoLidarIdentity& identity) {

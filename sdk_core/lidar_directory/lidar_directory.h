@@ -80,6 +80,9 @@ class LidarDirectory : public LidarModels {
   // already has them; otherwise `info` is complete, the lidar's data is routed and it is
   // configuring.
   bool SetViewPorts(uint32_t handle, const ViewLidarIpInfo& ports, ViewLidarIpInfo& info);
+  // The view lidars whose data channels are still to be opened, each handed out once: the
+  // device manager takes them on its ticks.
+  std::vector<ViewLidarIpInfo> TakeViewChannelsToOpen();
   // The set-up has ended (configuration acknowledged or refused, or nothing to configure).
   // False when the lidar has no detected record. `first_report` tells whether the
   // information-change observer is still to be told, and `identity` what to tell it.
@@ -105,6 +108,7 @@ class LidarDirectory : public LidarModels {
   bool accepting_ = false;                    // guarded; false between Clear and Start
   std::map<uint8_t, KestoLidarCfg> models_;   // guarded; by device type
   std::map<uint32_t, LidarRecord> records_;   // guarded; by handle
+  std::vector<ViewLidarIpInfo> view_channels_to_open_;  // guarded
   RouteSnapshot routes_;                      // republished under mutex_
 };
 

@@ -169,8 +169,8 @@ void LidarSetup::AddViewLidar(uint32_t handle,
     entry += 4 + length;
   }
   ViewLidarIpInfo info;
+  // The device manager opens the data channels of the ports on its next tick.
   if (!directory_.SetViewPorts(handle, ports, info)) return;
-  if (open_view_channels_) open_view_channels_(info);
   ConfigureView(info);
 }
 

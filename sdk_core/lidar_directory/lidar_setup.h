@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 
 #include "detection_data.h"
 #include "general_command_handler.h"
@@ -24,16 +23,9 @@ namespace kesto::lidar {
 // any thread. It holds no lock of its own; the directory's lock is never held while it sends.
 class LidarSetup {
  public:
-  // Opens the data channels of a view lidar's host ports; given by the device manager, which
-  // owns the channels. Runs on the IO thread of the internal-info answer.
-  using ViewChannelOpener = std::function<void(const ViewLidarIpInfo&)>;
-
   LidarSetup(LidarDirectory& directory, GeneralCommandHandler& commands);
   LidarSetup(const LidarSetup&) = delete;
   LidarSetup& operator=(const LidarSetup&) = delete;
-
-  // Set once, before any reply is handled.
-  void SetViewChannelOpener(ViewChannelOpener opener) { open_view_channels_ = std::move(opener); }
 
   // A decoded, successful discovery reply of a lidar. IO thread.
   void OnDiscoveryReply(uint32_t handle, const DetectionData& data);
@@ -57,7 +49,6 @@ class LidarSetup {
 
   LidarDirectory& directory_;
   GeneralCommandHandler& commands_;
-  ViewChannelOpener open_view_channels_;
   ObserverSlot<void(uint32_t, const KestoLidarIdentity*)> info_change_;
   // Consecutive failed firmware-type answers, shared by all lidars. Completions of several IO
   // threads may touch it at once.

@@ -142,8 +142,9 @@ TEST_F(EmulatorTest, AViewLidarIsFoundFromItsInternalInformation) {
           return record && record->view;
         },
         std::chrono::seconds(20)));
-    EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53003)), 0);
-    EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53004)), 0);
+    // The device manager opens the named ports on its next tick.
+    EXPECT_TRUE(WaitFor([&] { return manager_.SocketOfChannel(Key(kHost, 53003)) >= 0; }));
+    EXPECT_TRUE(WaitFor([&] { return manager_.SocketOfChannel(Key(kHost, 53004)) >= 0; }));
     ASSERT_TRUE(WaitFor(
         [&] { return points_.Count() > points_before && imu_.Count() > imu_before; }));
     EXPECT_EQ(points_.All().back().dev_type, sim::DeviceType(model));

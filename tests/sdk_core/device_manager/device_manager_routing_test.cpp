@@ -255,8 +255,9 @@ TEST_F(RoutingTest, AViewLidarsReplyIsWalkedToItsStatedCount) {
   const auto lidar = directory_.Find(LidarHandle());
   ASSERT_TRUE(lidar && lidar->view);
   EXPECT_EQ(lidar->view->lidar_point_data_port, 56300) << "an ORBIT lidar's fixed port";
-  EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53011)), 0);
-  EXPECT_GE(manager_.SocketOfChannel(Key(kHost, 53012)), 0);
+  // Opened on a tick of the device manager's IO threads.
+  EXPECT_TRUE(WaitFor([&] { return manager_.SocketOfChannel(Key(kHost, 53011)) >= 0; }));
+  EXPECT_TRUE(WaitFor([&] { return manager_.SocketOfChannel(Key(kHost, 53012)) >= 0; }));
 }
 
 // Through real sockets: each datagram is read into the IO thread's one buffer. A short packet
