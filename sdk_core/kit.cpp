@@ -8,7 +8,8 @@
 namespace kesto::lidar {
 
 Kit::Kit(GeneralCommandHandler::Clock clock)
-    : general_(&directory_, std::move(clock)),
+    : logger_(&directory_),
+      general_(&directory_, std::move(clock)),
       setup_(directory_, general_),
       device_manager_(data_, directory_, setup_, general_, logger_) {
   general_.AttachLink(&device_manager_);

@@ -50,8 +50,8 @@ class Kit {
 
  private:
   DataHandler data_;
-  LoggerManager logger_;
   LidarDirectory directory_;
+  LoggerManager logger_;
   GeneralCommandHandler general_;
   LidarSetup setup_;
   DeviceManager device_manager_;  // last: destroyed, and its threads joined, first

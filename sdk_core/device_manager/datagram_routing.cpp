@@ -141,7 +141,6 @@ void DeviceManager::HandleDiscoveryReply(uint32_t handle, uint16_t port,
   }
   KESTO_LOG_INFO("Handle detection data, handle:{}, dev_type:{}, sn:{}, cmd_port:{}", handle,
                  data.dev_type, PrintableWireText(data.sn), data.cmd_port);
-  logger_.AddDevice(handle, data);
   setup_.OnDiscoveryReply(handle, data);
 }
 

@@ -284,6 +284,23 @@ bool LidarDirectory::ModelOf(uint32_t handle, uint8_t& dev_type) const {
   return true;
 }
 
+bool LidarDirectory::SerialNumberOf(uint32_t handle, std::string& serial_number) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = records_.find(handle);
+  if (it == records_.end() || it->second.state == LidarState::kExpected) return false;
+  serial_number = it->second.sn;
+  return true;
+}
+
+std::vector<uint32_t> LidarDirectory::DetectedLidars() const {
+  std::vector<uint32_t> detected;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [handle, record] : records_) {
+    if (record.state != LidarState::kExpected) detected.push_back(handle);
+  }
+  return detected;
+}
+
 bool LidarDirectory::HostOf(uint32_t handle, HostNetInfo& host) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = records_.find(handle);

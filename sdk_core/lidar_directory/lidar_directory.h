@@ -11,6 +11,7 @@
 #include "detection_data.h"
 #include "kesto_lidar_sdk.h"
 #include "lidar_cfg.h"
+#include "lidar_identities.h"
 #include "lidar_models.h"
 #include "lidar_record.h"
 #include "route_snapshot.h"
@@ -52,7 +53,7 @@ struct SetupDecision {
 // Threads: every operation is safe from any thread and takes the one mutex briefly; none calls
 // out while holding it. Routing reads `routes()` through its own RouteSnapshot::Reader, without
 // this mutex.
-class LidarDirectory : public LidarModels {
+class LidarDirectory : public LidarModels, public LidarIdentities {
  public:
   LidarDirectory() = default;
   LidarDirectory(const LidarDirectory&) = delete;
@@ -90,6 +91,9 @@ class LidarDirectory : public LidarModels {
 
   // LidarModels: the model the lidar named in its first handled discovery reply.
   bool ModelOf(uint32_t handle, uint8_t& dev_type) const override;
+  // LidarIdentities: for the log capture.
+  bool SerialNumberOf(uint32_t handle, std::string& serial_number) const override;
+  std::vector<uint32_t> DetectedLidars() const override;
   // Normal mode: where the lidar sends to (its configuration's host side).
   bool HostOf(uint32_t handle, HostNetInfo& host) const;
   // The configurations of the lidars routed from the start.

@@ -26,14 +26,10 @@ constexpr std::chrono::seconds kCleanupPeriod{600};
 constexpr uint64_t kMaxCacheSizeMb = 1000000000;
 constexpr int32_t kStatusSendFailed = -9;
 
-std::string AddressText(const uint8_t (&octets)[4]) {
-  return std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." +
-         std::to_string(octets[2]) + "." + std::to_string(octets[3]);
-}
-
 }  // namespace
 
-LoggerManager::LoggerManager() : codec_(std::make_unique<SdkProtocol>()) {}
+LoggerManager::LoggerManager(const LidarIdentities* lidars)
+    : lidars_(lidars), codec_(std::make_unique<SdkProtocol>()) {}
 
 LoggerManager::~LoggerManager() { Uninit(); }
 
@@ -126,16 +122,6 @@ void LoggerManager::Handler(uint32_t handle, uint16_t /*port*/, const uint8_t* b
   }
 }
 
-void LoggerManager::AddDevice(uint32_t handle, const DetectionData& data) {
-  DeviceRecord record;
-  record.serial_number.assign(data.sn, strnlen(data.sn, sizeof data.sn));
-  record.dev_type = data.dev_type;
-  record.lidar_ip = AddressText(data.lidar_ip);
-  record.cmd_port = data.cmd_port;
-  std::lock_guard<std::mutex> lock(maps_mutex_);
-  devices_.emplace(handle, std::move(record));  // an existing record stays as it is
-}
-
 void LoggerManager::OnLoggerStart(uint32_t handle, const LogFilePush& push) {
   std::shared_ptr<LoggerHandler> handler;
   {
@@ -145,13 +131,13 @@ void LoggerManager::OnLoggerStart(uint32_t handle, const LogFilePush& push) {
     if (found != handlers_.end()) {
       handler = found->second;
     } else {
-      const auto record = devices_.find(handle);
-      if (record == devices_.end()) {
+      std::string serial_number;
+      if (lidars_ == nullptr || !lidars_->SerialNumberOf(handle, serial_number)) {
         KESTO_LOG_WARN("LogType: {} Start from a lidar without a device record ({}), dropped",
                        push.log_type, handle);
         return;
       }
-      auto fresh = std::make_shared<LoggerHandler>(save_path_, record->second.serial_number,
+      auto fresh = std::make_shared<LoggerHandler>(save_path_, serial_number,
                                                    [this] { WakeCycleDelete(); });
       if (!fresh->StartWriter()) return;
       handlers_.emplace(handle, fresh);
@@ -250,14 +236,13 @@ bool LoggerManager::UninitLocked() {
     std::lock_guard<std::mutex> maps_lock(maps_mutex_);
     capturing_ = false;
     handlers.swap(handlers_);
-    for (const auto& [handle, record] : devices_) lidars.push_back(handle);
-    devices_.clear();
     save_path = save_path_;
   }
   for (auto& [handle, handler] : handlers) handler->StopWriter();
   handlers.clear();
 
   if (enabled_) {
+    if (lidars_ != nullptr) lidars = lidars_->DetectedLidars();
     for (uint32_t handle : lidars) StopLogger(handle, 0, nullptr, nullptr);
     ChangeHiddenFiles(save_path);
   }

@@ -13,6 +13,7 @@
 #include "detection_data.h"
 #include "kesto_lidar_sdk.h"
 #include "lidar_cfg.h"
+#include "lidar_identities.h"
 #include "log_cleanup.h"
 #include "log_file_push.h"
 #include "logger_command_sender.h"
@@ -31,15 +32,16 @@ namespace kesto::lidar {
 // Threads:
 //   - Init, Uninit: the application thread (kit start and stop), serialised by lifecycle_mutex_.
 //   - Handler (and the three On... operations): the log channel's IO thread.
-//   - AddDevice: the thread that handles discovery replies.
 //   - StopLogger: any thread.
 //   - the clean-up thread (CycleDelete) and one writer thread per LoggerHandler.
-// maps_mutex_ guards the device records, the handlers, the save path and the capturing flag;
+// maps_mutex_ guards the handlers, the save path and the capturing flag;
 // it is never held while a command is sent or a writer is joined. wake_mutex_ guards the wake
 // flag only; a clean-up pass runs without it, so a wake-up never waits for a disk scan.
 class LoggerManager {
  public:
-  LoggerManager();
+  // `lidars` (may be null: then no lidar is known) names the lidars whose pushes are taken and
+  // who are told to stop at Uninit; it must outlive this capture.
+  explicit LoggerManager(const LidarIdentities* lidars = nullptr);
   // Runs Uninit.
   ~LoggerManager();
   LoggerManager(const LoggerManager&) = delete;
@@ -54,15 +56,12 @@ class LoggerManager {
   bool IsEnabled() const { return enabled_.load(); }
   // One datagram from a lidar's log port. Log IO thread.
   void Handler(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size);
-  // Keeps the serial number, device type, address and command port of a detected lidar; a
-  // lidar already recorded keeps its first record.
-  void AddDevice(uint32_t handle, const DetectionData& data);
   // Sends the stop command (0x0301) for `log_type`; the result of SendLoggerCommand, or -9
   // when there is no sender. Any thread.
   int32_t StopLogger(uint32_t handle, uint8_t log_type, KestoLidarLoggerCallback done,
                      void* client_data);
   // Stops capture: the clean-up thread (after one last pass), every writer, a stop command for
-  // log type 0 to every recorded lidar, then every hidden file of the store gets its finished
+  // log type 0 to every detected lidar, then every hidden file of the store gets its finished
   // name. Returns the previous stopped flag: true when already stopped (nothing done).
   bool Uninit();
 
@@ -71,13 +70,6 @@ class LoggerManager {
   LogStoreLimits Limits() const;
 
  private:
-  struct DeviceRecord {
-    std::string serial_number;  // as it came from the wire; made safe where it names a file
-    uint8_t dev_type = 0;
-    std::string lidar_ip;
-    uint16_t cmd_port = 0;
-  };
-
   bool InitLoggerSavePath(const std::string& path);
   void OnLoggerStart(uint32_t handle, const LogFilePush& push);
   void OnLoggerStopped(uint32_t handle, const LogFilePush& push);
@@ -87,6 +79,7 @@ class LoggerManager {
   void WakeCycleDelete();
   bool UninitLocked();
 
+  const LidarIdentities* const lidars_;
   std::atomic<bool> enabled_{false};
   std::atomic<bool> running_{false};  // the clean-up thread's run flag
   std::atomic<bool> stopped_{false};
@@ -104,7 +97,6 @@ class LoggerManager {
   mutable std::mutex maps_mutex_;
   std::string save_path_ = "./";                                   // guarded by maps_mutex_
   bool capturing_ = false;  // handlers may be made; guarded by maps_mutex_
-  std::map<uint32_t, DeviceRecord> devices_;                      // guarded by maps_mutex_
   std::map<uint32_t, std::shared_ptr<LoggerHandler>> handlers_;   // guarded by maps_mutex_
 };
 

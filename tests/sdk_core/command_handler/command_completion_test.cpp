@@ -201,11 +201,7 @@ TEST_F(CommandCompletionTest, AKitsStopCompletesWhatIsStillPendingOnce) {
   // A user's command and, for a second VELA lidar, a configuration request are in flight when
   // the kit goes away.
   const uint32_t other = HandleOf(192, 168, 1, 11);
-  lidar::DirectorySettings settings;
-  settings.host_ip = "192.168.1.50";
-  settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.10"),
-                          Cfg(kKestoLidarDevTypeVela, "192.168.1.11")};
-  directory().Start(settings);
+  InitWith({Cfg(kKestoLidarDevTypeVela, "192.168.1.10"), Cfg(kKestoLidarDevTypeVela, "192.168.1.11")});
   Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
   AnswerFwType(kKestoLidarDevTypeVela, vela_, 0);
   Discover(kKestoLidarDevTypeVela, other, {192, 168, 1, 11});

@@ -87,11 +87,16 @@ class CommandFixture : public ::testing::Test {
 
   // Normal mode with a per-lidar configuration for both lidars.
   void InitNormal(bool master = true) {
+    InitWith({Cfg(kKestoLidarDevTypeVela, "192.168.1.10"),
+              Cfg(kKestoLidarDevTypeOrbit, "192.168.1.20")},
+             master);
+  }
+  // Normal mode with these per-lidar configurations.
+  void InitWith(lidar::LidarCfgList custom_cfgs, bool master = true) {
     lidar::DirectorySettings settings;
     settings.master = master;
     settings.host_ip = "192.168.1.50";
-    settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.10"),
-                            Cfg(kKestoLidarDevTypeOrbit, "192.168.1.20")};
+    settings.custom_cfgs = std::move(custom_cfgs);
     directory().Start(std::move(settings));
   }
   // View mode on `host_ip`.

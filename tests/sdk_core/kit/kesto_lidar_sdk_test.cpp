@@ -5,6 +5,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "device_manager_fixture.h"
@@ -155,7 +156,17 @@ TEST_F(KitLifecycleTest, ObserversAndCommandsReachTheRunningKit) {
   EXPECT_EQ(RequestPointDataType(lidar, 1, OnControl, &seen), -9);
   EXPECT_EQ(QueryKestoLidarInternalInfo(lidar, OnInternalInfo, &seen), -7);
   EXPECT_EQ(seen.With([&] { return seen.completions.size(); }), 2u) << "refusals never complete";
-  SetPushMessageObserver(nullptr, nullptr);  // the one observer a stop keeps
+
+  // A new start: the push-message observer is the one a stop keeps; the others were cleared.
+  const auto [identities, points, pushes] =
+      seen.With([&] { return std::make_tuple(seen.identities.size(), seen.points, seen.pushes); });
+  ASSERT_TRUE(KestoSdkStart(path.c_str(), nullptr, nullptr));
+  ASSERT_TRUE(WaitFor([&] { return seen.With([&] { return seen.pushes > pushes; }); },
+                      std::chrono::seconds(20)));
+  KestoSdkStop();
+  EXPECT_EQ(seen.With([&] { return seen.identities.size(); }), identities);
+  EXPECT_EQ(seen.With([&] { return seen.points; }), points);
+  SetPushMessageObserver(nullptr, nullptr);
 }
 
 }  // namespace

@@ -123,11 +123,9 @@ TEST_F(LidarSetupTest, RefusedConfigurationEndsTheAttemptAndAnUnansweredOneIsSen
 
 TEST_F(LidarSetupTest, ConfigurationThatCannotBeBuiltIsNotSentAndTriedAgain) {
   const uint32_t handle = HandleOf(192, 168, 1, 12);
-  lidar::DirectorySettings settings;
-  settings.host_ip = "192.168.1.50";
-  settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.12")};
-  settings.custom_cfgs.back().host_net_info.host_ip = "192.168.1";
-  directory().Start(settings);
+  lidar::KestoLidarCfg cfg = Cfg(kKestoLidarDevTypeVela, "192.168.1.12");
+  cfg.host_net_info.host_ip = "192.168.1";
+  InitWith({cfg});
   Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
   AnswerFwType(kKestoLidarDevTypeVela, handle, 1);
   Discover(kKestoLidarDevTypeVela, handle, {192, 168, 1, 12});
@@ -344,11 +342,7 @@ TEST_F(LidarSetupTest, StatePushOnlyFromTheModelsPushPort) {
 
 TEST_F(LidarSetupTest, UpgradeChannelAndBrokenFramesAreOnlyLogged) {
   const uint32_t unnamed = HandleOf(192, 168, 1, 30);
-  lidar::DirectorySettings settings;
-  settings.host_ip = "192.168.1.50";
-  settings.custom_cfgs = {Cfg(kKestoLidarDevTypeVela, "192.168.1.10"),
-                          Cfg(kKestoLidarDevTypeUnnamed, "192.168.1.30")};
-  directory().Start(settings);
+  InitWith({Cfg(kKestoLidarDevTypeVela, "192.168.1.10"), Cfg(kKestoLidarDevTypeUnnamed, "192.168.1.30")});
   const Bytes anything = {1, 2, 3};
   Receive(unnamed, 10001, anything);
   EXPECT_EQ(capture_.Count("GeneralCommandHandler::Handler get cmd handler failed"), 1u);

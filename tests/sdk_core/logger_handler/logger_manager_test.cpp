@@ -6,6 +6,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,18 +26,32 @@ using test::PushFields;
 constexpr uint32_t kLidar = 0x0A01A8C0;  // 192.168.1.10
 constexpr uint32_t kOtherLidar = 0x0B01A8C0;
 
-// The record as the discovery decoder fills it: at most 16 serial-number bytes, then a zero.
-DetectionData Detection(const std::string& serial_number) {
-  DetectionData data;
-  data.dev_type = 10;
-  std::memcpy(data.sn, serial_number.data(), std::min(serial_number.size(), kDetectionSnSize));
-  data.lidar_ip[0] = 192;
-  data.lidar_ip[1] = 168;
-  data.lidar_ip[2] = 1;
-  data.lidar_ip[3] = 10;
-  data.cmd_port = 56100;
-  return data;
-}
+// The lidars that answered discovery, as the lidar directory tells the capture: a lidar keeps
+// the serial number of its first reply (at most 16 bytes from the wire).
+class FakeLidars : public LidarIdentities {
+ public:
+  void Add(uint32_t handle, const std::string& serial_number) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serials_.emplace(handle, serial_number.substr(0, kDetectionSnSize));
+  }
+  bool SerialNumberOf(uint32_t handle, std::string& serial_number) const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = serials_.find(handle);
+    if (it == serials_.end()) return false;
+    serial_number = it->second;
+    return true;
+  }
+  std::vector<uint32_t> DetectedLidars() const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint32_t> handles;
+    for (const auto& [handle, serial] : serials_) handles.push_back(handle);
+    return handles;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<uint32_t, std::string> serials_;
+};
 
 std::shared_ptr<KestoLidarLoggerCfg> Cfg(const std::string& path, uint64_t cache_mb = 200,
                                          bool enable = true) {
@@ -61,7 +77,8 @@ class LoggerManagerTest : public ::testing::Test {
   test::TempDir dir_;
   test::LogCapture capture_;
   test::FakeLoggerCommandSender sender_;
-  LoggerManager manager_;
+  FakeLidars lidars_;
+  LoggerManager manager_{&lidars_};
 };
 
 TEST_F(LoggerManagerTest, ConfigurationDecidesCaptureAndLimits) {
@@ -130,7 +147,7 @@ TEST_F(LoggerManagerTest, AStoreThatCannotBeMadeFailsInit) {
 
 TEST_F(LoggerManagerTest, RepliesOnlyWhenAsked) {
   ASSERT_TRUE(manager_.Init(Cfg(dir_.text()), &sender_));
-  manager_.AddDevice(kLidar, Detection("SN1"));
+  lidars_.Add(kLidar, "SN1");
   Feed({2, 9, kLogPushWantsReply | kLogPushStartsFile, 0x01020304, Bytes("a")});
   Feed({2, 9, 0x00, 0x01020305, Bytes("b")});
   Feed({2, 9, kLogPushWantsReply, 0x01020306, Bytes("c")});
@@ -153,9 +170,9 @@ TEST_F(LoggerManagerTest, RepliesOnlyWhenAsked) {
 
 TEST_F(LoggerManagerTest, UninitStopsEveryKnownLidarOnce) {
   ASSERT_TRUE(manager_.Init(Cfg(dir_.text()), &sender_));
-  manager_.AddDevice(kLidar, Detection("SN1"));
-  manager_.AddDevice(kOtherLidar, Detection("SN2"));
-  manager_.AddDevice(kLidar, Detection("SN3"));  // the first record stays
+  lidars_.Add(kLidar, "SN1");
+  lidars_.Add(kOtherLidar, "SN2");
+  lidars_.Add(kLidar, "SN3");  // the first record stays
   FeedFile(0, 1, "x");
   EXPECT_FALSE(manager_.Uninit());
   EXPECT_TRUE(manager_.Uninit());
@@ -220,7 +237,7 @@ TEST_F(LoggerManagerTest, PushesThatCannotBeWritten) {
 
 TEST_F(LoggerManagerTest, DataLengthPastTheDatagramKeepsWhatArrived) {
   ASSERT_TRUE(manager_.Init(Cfg(dir_.text()), &sender_));
-  manager_.AddDevice(kLidar, Detection("SN1"));
+  lidars_.Add(kLidar, "SN1");
   Feed({0, 1, kLogPushStartsFile, 1, Bytes("head"), 60000});
   Feed({0, 1, 0, 2, Bytes("tail"), 5});
   Feed({0, 1, kLogPushEndsFile, 3, {}});
@@ -241,7 +258,7 @@ TEST_F(LoggerManagerTest, HostileSerialNumbersCannotLeaveTheStore) {
   ASSERT_TRUE(manager_.Init(Cfg(configured.string()), &sender_));
   uint32_t handle = 1;
   for (const std::string& serial : serials) {
-    manager_.AddDevice(handle, Detection(serial));
+    lidars_.Add(handle, serial);
     // Distinct file indexes: two serial numbers may become the same safe text.
     FeedFile(0, static_cast<uint8_t>(handle), serial, handle);
     FeedFile(7, static_cast<uint8_t>(handle), serial, handle);
@@ -263,7 +280,7 @@ TEST_F(LoggerManagerTest, CleanUpSparesTheOpenFile) {
   fs::create_directories(Store() / "type_0");
   test::WriteFile(Store() / "type_0" / "2024-01-01_10-00-00_OLD_0_1.dat", "old");
   ASSERT_TRUE(manager_.Init(Cfg(dir_.text(), 1), &sender_));
-  manager_.AddDevice(kLidar, Detection("SN1"));
+  lidars_.Add(kLidar, "SN1");
   Feed({0, 2, kLogPushStartsFile, 1, Bytes("open")});
   // The writer creates the file within a round; wait for it with a generous deadline.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -285,7 +302,7 @@ TEST_F(LoggerManagerTest, StartsAgainAfterUninit) {
     SCOPED_TRACE(round);
     ASSERT_TRUE(manager_.Init(Cfg(dir_.text()), &sender_));
     EXPECT_TRUE(manager_.IsEnabled());
-    manager_.AddDevice(kLidar, Detection("SN1"));
+    lidars_.Add(kLidar, "SN1");
     FeedFile(round == 0 ? 0 : 1, 1, "r");
     EXPECT_FALSE(manager_.Uninit());
   }
@@ -296,7 +313,7 @@ TEST_F(LoggerManagerTest, StartsAgainAfterUninit) {
 
 TEST_F(LoggerManagerTest, PushesRacingUninitLeaveNoWriterBehind) {
   ASSERT_TRUE(manager_.Init(Cfg(dir_.text()), &sender_));
-  manager_.AddDevice(kLidar, Detection("SN1"));
+  lidars_.Add(kLidar, "SN1");
   std::atomic<uint32_t> fed{0};
   std::thread io([this, &fed] {
     for (uint32_t i = 0; i < 200; ++i) {
