@@ -158,12 +158,14 @@ ConfigOutcome ModelCommandHandler::ConfigurationResult(
               status);
     return ConfigOutcome::kUnanswered;
   }
-  if (response->ret_code == 0 && response->error_key == 0) {
+  // Copied out of the packed record: the log takes its arguments by reference.
+  const uint8_t ret_code = response->ret_code;
+  const uint16_t error_key = response->error_key;
+  if (ret_code == 0 && error_key == 0) {
     MODEL_LOG(info, "Update lidar:{} succ.", handle);
     return ConfigOutcome::kAccepted;
   }
-  MODEL_LOG(err, "Update lidar failed, the ret_code:{}, error_key:{}", response->ret_code,
-            response->error_key);
+  MODEL_LOG(err, "Update lidar failed, the ret_code:{}, error_key:{}", ret_code, error_key);
   return ConfigOutcome::kRefused;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "device_manager.h"
+#include "handle_text.h"
 #include "kit_log.h"
 #include "lidar_directory.h"
 #include "logger_manager.h"
@@ -228,12 +229,26 @@ void DeviceManager::CreateViewDataChannel(const ViewLidarIpInfo& info) {
     // A port the lidar did not report would bind a system-chosen port nobody sends to.
     if (port == 0) continue;
     bool ok = false;
+    bool shared = false;
     {
       std::lock_guard<std::mutex> lock(channels_mutex_);
+      const std::string key = ChannelKey(info.host_ip, port);
+      // Another host chose the port; on one of this kit's command sockets the stream would be
+      // dropped as stray data, so say so rather than lose it silently.
+      shared = command_table_.count(key) != 0;
       int opened = -1;
       // The view host's address as it stands: "local" is not special here.
-      ok = OpenChannelLocked(ChannelKey(info.host_ip, port), info.host_ip, port, true,
-                             std::string(), false, data_io_thread_, opened);
+      if (!shared) {
+        ok = OpenChannelLocked(key, info.host_ip, port, true, std::string(), false,
+                               data_io_thread_, opened);
+      }
+    }
+    if (shared) {
+      KESTO_LOG_ERROR(
+          "View lidar {} streams to host port {}, which is also a command or discovery port of "
+          "this host: its data is not delivered.",
+          HandleToText(info.handle), port);
+      continue;
     }
     if (!ok) {
       KESTO_LOG_ERROR(

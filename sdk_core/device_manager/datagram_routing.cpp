@@ -3,7 +3,6 @@
 // routes) to the log capture, the data handler, the command machinery or, for discovery
 // replies, the lidar set-up. IO threads.
 #include <cstring>
-#include <vector>
 
 #include "command_id.h"
 #include "data_handler.h"
@@ -79,10 +78,11 @@ void DeviceManager::Route(ReceiveContext& context, uint32_t handle, uint16_t por
   if (found != routes.end()) {
     const lidar::Route& route = found->second;
     if (IsDataPort(route, port)) {
+      // Data that reached a command or detection socket is not the lidar's stream (the start
+      // refuses host data ports that are also command ports): the data observers run on the
+      // data IO thread alone.
       if (context.kind == ReceivedOn::kDataChannel) {
         data_.Handle(route.dev_type, handle, AsPacket(buf));
-      } else {
-        DeliverOnDataThread(route.dev_type, handle, buf, size);
       }
     } else if (IsCommandPort(route, port)) {
       RouteCommand(route.dev_type, handle, port, buf, size);
@@ -142,24 +142,6 @@ void DeviceManager::HandleDiscoveryReply(uint32_t handle, uint16_t port,
   KESTO_LOG_INFO("Handle detection data, handle:{}, dev_type:{}, sn:{}, cmd_port:{}", handle,
                  data.dev_type, PrintableWireText(data.sn), data.cmd_port);
   setup_.OnDiscoveryReply(handle, data);
-}
-
-void DeviceManager::DeliverOnDataThread(uint8_t dev_type, uint32_t handle, const uint8_t* buf,
-                                        uint32_t size) {
-  std::shared_ptr<IOLoop> loop = data_io_thread_ ? data_io_thread_->GetLoop().lock() : nullptr;
-  if (!loop) return;
-  if (!data_elsewhere_logged_.exchange(true)) {
-    KESTO_LOG_WARN(
-        "Point or IMU data of lidar {} reached a command socket: a host data port is also a "
-        "command, push or discovery port; the data is handed to the data thread.",
-        HandleToText(handle));
-  }
-  // The data path reads a whole packet's span: the copy holds it, zero-padded.
-  std::vector<uint8_t> copy(buf, buf + size);
-  if (copy.size() < static_cast<size_t>(kDataReadSpan)) copy.resize(kDataReadSpan, 0);
-  loop->Post([this, dev_type, handle, copy = std::move(copy)] {
-    data_.Handle(dev_type, handle, AsPacket(copy.data()));
-  });
 }
 
 void DeviceManager::AddDetectedLidar(uint32_t handle, const uint8_t* buf, uint32_t size) {

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "device_manager.h"
+#include "lidar_setup.h"
 #include "model_table.h"
 #include "kit_log.h"
 #include "sdk_protocol.h"
@@ -55,6 +56,8 @@ void DeviceManager::StopDetection() {
 void DeviceManager::DetectionLoop() {
   if (is_stop_detection_.load()) return;
   while (true) {
+    // Before each request: a lidar that left the previous ones unanswered may be lost by now.
+    setup_.OnDiscoveryPeriod();
     Detection();
     std::unique_lock<std::mutex> lock(detection_wait_mutex_);
     detection_wait_.wait_for(lock, kDetectionPeriod, [this] { return is_stop_detection_.load(); });

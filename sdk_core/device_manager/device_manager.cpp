@@ -12,6 +12,7 @@
 #include "lidar_directory.h"
 #include "lidar_setup.h"
 #include "logger_manager.h"
+#include "model_table.h"
 #include "sdk_protocol.h"
 #include "socket_util.h"
 
@@ -50,6 +51,7 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
     KESTO_LOG_ERROR("Device manager init failed, can not find cmd host ip.");
     return false;
   }
+  if (!DataPortsStandAlone(*lidars_cfg, *custom_lidars_cfg)) return false;
   const std::string host_ip = !lidars_cfg->empty() ? lidars_cfg->front().host_net_info.host_ip
                                                    : custom_lidars_cfg->front().host_net_info.host_ip;
   {
@@ -75,6 +77,39 @@ bool DeviceManager::Init(std::shared_ptr<LidarCfgList> lidars_cfg,
   settings.custom_cfgs = *custom_lidars_cfg;
   directory_.Start(std::move(settings));
   return StartChannels(true);
+}
+
+// A host data port shared with a command, push, log or discovery port would bring the lidar's
+// stream in on a command socket, where it cannot be told from stray datagrams: refused, with
+// one line that names the port.
+bool DeviceManager::DataPortsStandAlone(const LidarCfgList& models, const LidarCfgList& custom) {
+  std::set<uint16_t> other_ports = {kDiscoveryPort};
+  for (const LidarCfgList* list : {&models, &custom}) {
+    for (const KestoLidarCfg& cfg : *list) {
+      const HostNetInfo& host = cfg.host_net_info;
+      for (uint16_t port : {host.cmd_data_port, host.push_msg_port, host.log_data_port}) {
+        if (port != 0) other_ports.insert(port);
+      }
+      const LidarModel* model = FindModel(cfg.dev_type);
+      if (model != nullptr && model->fixed_host_cmd_port != 0) {
+        other_ports.insert(model->fixed_host_cmd_port);
+      }
+    }
+  }
+  for (const LidarCfgList* list : {&models, &custom}) {
+    for (const KestoLidarCfg& cfg : *list) {
+      const HostNetInfo& host = cfg.host_net_info;
+      for (uint16_t port : {host.point_data_port, host.imu_data_port}) {
+        if (other_ports.count(port) == 0) continue;
+        KESTO_LOG_ERROR(
+            "Device manager init failed, the host data port {} of device type {} is also a "
+            "command, push, log or discovery port.",
+            port, cfg.dev_type);
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 bool DeviceManager::Init(const std::string& host_ip, const KestoLidarLoggerCfgInfo* log_cfg_info) {

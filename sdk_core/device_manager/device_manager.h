@@ -109,9 +109,10 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // Routes one received datagram by its sender (handle, port): what OnData does after the
   // receive; tests and the fuzz target drive it directly, from one thread at a time. `buf`
   // holds `size` bytes and, for the data path, at least kDataReadSpan readable bytes. Point and
-  // IMU data reach the data handler on the data IO thread only: its observers then run one
-  // packet at a time, however a sender addresses its datagrams (a copy of data that came in on
-  // another socket is handed to the data IO thread).
+  // IMU data go to the data handler only from a data channel: its observers then run on the
+  // data IO thread alone, one packet at a time, however a sender addresses its datagrams. The
+  // start refuses a host data port that is also a command, push, log or discovery port, so no
+  // lidar's stream can arrive on another socket.
   void OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size,
               ReceivedOn received_on = ReceivedOn::kDataChannel);
 
@@ -152,8 +153,6 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   void RouteCommand(uint8_t dev_type, uint32_t handle, uint16_t port, const uint8_t* buf,
                     uint32_t size);
   void HandleDiscoveryReply(uint32_t handle, uint16_t port, const ProtocolCommand& command);
-  // Point or IMU data that reached a command or detection socket, copied to the data IO thread.
-  void DeliverOnDataThread(uint8_t dev_type, uint32_t handle, const uint8_t* buf, uint32_t size);
   // The first discovery reply of a lidar without a route (normal mode).
   void AddDetectedLidar(uint32_t handle, const uint8_t* buf, uint32_t size);
   // False (one log line) when the system refuses the thread.
@@ -162,6 +161,7 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   bool HoldsChannels() const;
   void StopDetection();
   bool CreateIOThreadOf(std::shared_ptr<IOThread>& thread);
+  static bool DataPortsStandAlone(const LidarCfgList& models, const LidarCfgList& custom);
   // What both Init variants share after the directory and the log capture are set up.
   bool StartChannels(bool all_channels);
 
@@ -190,7 +190,6 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // The host address as a handle, so routing skips the host's own datagrams without a lock;
   // 0xFFFFFFFF (never a sender) when there is none.
   std::atomic<uint32_t> host_handle_{0xFFFFFFFFu};
-  std::atomic<bool> data_elsewhere_logged_{false};
 
   std::shared_mutex close_mutex_;
   std::atomic<int> detection_socket_{-1};

@@ -159,47 +159,79 @@ TEST_F(RoutingTest, KnownLidarsAreRoutedBySourcePort) {
   }
 }
 
-// Point and IMU packets from a known lidar that reach a command or detection socket (a host data
-// port that is also a command port) are not lost: a copy goes to the data IO thread, so the data
-// observers still run on that thread alone.
-TEST_F(RoutingTest, DataOnAnotherSocketReachesTheDataHandlerOnTheDataThread) {
-  std::mutex mutex;
-  std::set<std::thread::id> threads;
-  points_.SetHook([&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    threads.insert(std::this_thread::get_id());
-  });
+// Point and IMU packets from a known lidar that reach a command or detection socket are not its
+// stream: the data observers run on the data IO thread alone, whatever port a sender aims at.
+TEST_F(RoutingTest, DataReachesTheDataHandlerOnlyFromADataChannel) {
   ASSERT_TRUE(InitBothModels());
   Reply(0, kVela);
   Bytes imu = PointPacket(0x5A, 60);
   imu[10] = 0;
   Route(57000, PointPacket(0x5A), DeviceManager::ReceivedOn::kOtherChannel);
   Route(58000, imu, DeviceManager::ReceivedOn::kOtherChannel);
-  ASSERT_TRUE(WaitFor([&] { return points_.Count() == 1 && imu_.Count() == 1; }));
-  EXPECT_EQ(points_.All().front().span, PointPacket(0x5A));
-  EXPECT_EQ(log_.Count("reached a command socket"), 1u) << "said once";
-  std::lock_guard<std::mutex> lock(mutex);
-  EXPECT_EQ(threads.size(), 1u);
-  EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u) << "not the routing thread";
+  EXPECT_EQ(points_.Count(), 0u);
+  EXPECT_EQ(imu_.Count(), 0u);
+  Route(57000, PointPacket(0x5A));
+  Route(58000, imu);
+  EXPECT_EQ(points_.Count(), 1u);
+  EXPECT_EQ(imu_.Count(), 1u);
 }
 
-// The same through real sockets: a point packet sent to the host's command port is delivered
-// once, as is one sent to its point port.
-TEST_F(RoutingTest, DataSentToACommandPortIsDelivered) {
+// So a host data port that is also a command, push, log or discovery port would lose the
+// lidar's stream without a word: the start refuses it and names the port.
+TEST_F(RoutingTest, AHostDataPortSharedWithACommandPortIsRefusedAtStart) {
+  struct Case {
+    const char* name;
+    uint16_t point_port;
+    uint16_t imu_port;
+    uint16_t named;
+  };
+  const Case cases[] = {
+      {"discovery", 56000, 52004, 56000},
+      {"command", 52001, 52004, 52001},
+      {"push", 52003, 52002, 52002},
+      {"log", 52005, 52004, 52005},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    KestoLidarCfg model = ModelCfg(kVela);
+    model.host_net_info.point_data_port = c.point_port;
+    model.host_net_info.imu_data_port = c.imu_port;
+    log_.Clear();
+    EXPECT_FALSE(InitWith({model}));
+    EXPECT_EQ(log_.Count("the host data port " + std::to_string(c.named) +
+                         " of device type 10 is also a command, push, log or discovery port"),
+              1u);
+    EXPECT_EQ(manager_.SocketCount(), 0u);
+    manager_.Stop();
+  }
+  EXPECT_TRUE(InitWith({ModelCfg(kVela)}));
+}
+
+// The same through real sockets: a point packet sent to the host's command port is not
+// delivered, one sent to its point port is. The acknowledgement that follows the packet on the
+// command socket shows that socket's thread has handled the packet.
+TEST_F(RoutingTest, DataSentToACommandPortIsNotDelivered) {
   if (!LoopbackSendersAreDistinct()) GTEST_SKIP() << kSameSenderNote;
   ASSERT_TRUE(InitBothModels());
   PeerSocket command_side(kLidarIp, 56000), point_side(kLidarIp, 57000);
   ASSERT_TRUE(command_side.ok() && point_side.ok());
   Reply(0, kVela);
+  Reply(0, kVela);
+  PeerSocket::Datagram query;
+  ASSERT_TRUE(command_side.ReceiveCommand(0x0101, query));
+  const uint16_t seq = static_cast<uint16_t>(query.bytes[4] | (query.bytes[5] << 8));
+  ASSERT_EQ(general_.PendingCommandCount(), 1u);
+
   ASSERT_TRUE(point_side.SendTo(PointPacket(0xCC), kHost, 52001));
-  ASSERT_TRUE(WaitFor([&] { return points_.Count() == 1; }));
-  EXPECT_EQ(points_.All().front().span, PointPacket(0xCC));
+  ASSERT_TRUE(command_side.SendTo(Ack(seq, 0x0101, InternalInfoAnswer(0, {{0x8010, {1}}})), kHost, 52001));
+  ASSERT_TRUE(WaitFor([&] { return general_.PendingCommandCount() == 0; }));
+  EXPECT_EQ(points_.Count(), 0u);
 
   ASSERT_TRUE(WaitFor([&] {
     point_side.SendTo(PointPacket(0xDD), kHost, 52003);
-    return WaitFor([&] { return points_.Count() > 1; }, std::chrono::milliseconds(200));
+    return WaitFor([&] { return points_.Count() > 0; }, std::chrono::milliseconds(200));
   }));
-  EXPECT_EQ(points_.All().back().span, PointPacket(0xDD));
+  EXPECT_EQ(points_.All().front().span, PointPacket(0xDD));
 }
 
 TEST_F(RoutingTest, TheHostsOwnDatagramsAreIgnoredEvenOnADataPort) {
