@@ -56,6 +56,7 @@ int RunBridge(const BridgeOptions& options) {
   SetImuDataObserver(StreamingImuDataCallback, nullptr);
   SetPushMessageObserver(PushMessageCallback, nullptr);
   SetInfoChangeObserver(LidarInfoChangeCallback, nullptr);
+  SetLidarStateObserver(LidarStateCallback, nullptr);
 
   // Without the handler Ctrl-C keeps its default action and ends the program at once.
   if (!platform::InstallInterruptHandler()) {

@@ -123,15 +123,33 @@ void PushMessageCallback(uint32_t handle, uint8_t, const char* info, void*) {
                kesto::lidar::HandleToText(handle).c_str(), info != nullptr ? info : "");
 }
 
+namespace {
+
+// The serial number field is not trusted to hold its terminator.
+int SerialLength(const KestoLidarIdentity& info) {
+  const void* end = std::memchr(info.sn, '\0', sizeof info.sn);
+  return static_cast<int>(end != nullptr ? static_cast<const char*>(end) - info.sn
+                                         : sizeof info.sn);
+}
+
+}  // namespace
+
+void LidarStateCallback(uint32_t handle, int state, const KestoLidarIdentity* identity, void*) {
+  if (identity == nullptr) return;
+  const char* what = state == kKestoLidarStateLost   ? "lost"
+                     : state == kKestoLidarStateBack ? "is back"
+                                                     : nullptr;
+  if (what == nullptr) return;
+  ConsolePrint("Lidar %.*s (%s) %s.\n", SerialLength(*identity), identity->sn,
+               kesto::lidar::HandleToText(handle).c_str(), what);
+}
+
 void LidarInfoChangeCallback(uint32_t handle, const KestoLidarIdentity* info, void*) {
   if (info == nullptr) {
     ConsolePrint("lidar info change callback failed, the info is nullptr.\n");
     return;
   }
-  // The serial number field is not trusted to hold its terminator.
-  const void* end = std::memchr(info->sn, '\0', sizeof info->sn);
-  const int sn_length = static_cast<int>(
-      end != nullptr ? static_cast<const char*>(end) - info->sn : sizeof info->sn);
+  const int sn_length = SerialLength(*info);
   ConsolePrint("LidarInfoChangeCallback Lidar handle: %u SN: %.*s\n",
                static_cast<unsigned>(handle), sn_length, info->sn);
   RequestWorkMode(handle, 1, WorkModeCallback, nullptr);

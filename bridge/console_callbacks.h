@@ -16,6 +16,11 @@ void PushMessageCallback(uint32_t handle, uint8_t dev_type, const char* info, vo
 // Configures every lidar the kit reports: work mode 1, point data type 1, then asks for the
 // lidar's internal information.
 void LidarInfoChangeCallback(uint32_t handle, const KestoLidarIdentity* info, void* client_data);
+// Prints one line when a lidar is lost ("Lidar SN (address) lost.") and one when it is back
+// ("Lidar SN (address) is back."); the set-up that follows a return is the kit's, and the
+// information change then configures the lidar again.
+void LidarStateCallback(uint32_t handle, int state, const KestoLidarIdentity* identity,
+                        void* client_data);
 void WorkModeCallback(kesto_status status, uint32_t handle, KestoLidarAsyncControlResponse* response,
                       void* client_data);
 void PclDataTypeCallback(kesto_status status, uint32_t handle,

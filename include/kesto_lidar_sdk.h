@@ -88,6 +88,18 @@ typedef void (*KestoLidarPushMessageObserver)(uint32_t handle, uint8_t dev_type,
                                               void* client_data);
 typedef void (*KestoLidarInfoChangeObserver)(uint32_t handle, const KestoLidarIdentity* info,
                                              void* client_data);
+/* Changes of a lidar's state, told to the state observer. Detected: its first discovery reply
+ * was taken. Configured: its set-up has ended (the information-change observer is told too).
+ * Lost: it missed three discovery periods in a row. Back: a lost lidar answered again; its
+ * whole set-up follows once more, as for a new lidar. */
+enum {
+  kKestoLidarStateDetected = 0,
+  kKestoLidarStateConfigured = 1,
+  kKestoLidarStateLost = 2,
+  kKestoLidarStateBack = 3
+};
+typedef void (*KestoLidarStateObserver)(uint32_t handle, int state,
+                                        const KestoLidarIdentity* identity, void* client_data);
 typedef void (*KestoLidarAsyncControlCallback)(kesto_status status, uint32_t handle,
                                                KestoLidarAsyncControlResponse* response,
                                                void* client_data);
@@ -103,11 +115,15 @@ bool KestoSdkStart(const char* cfg_path, const char* host_ip,
                    const KestoLidarLoggerCfgInfo* log_cfg_info);
 void KestoSdkStop(void);
 
-/* Observers; a null function stops that kind of delivery. */
+/* Observers; a null function stops that kind of delivery. They run on the kit's threads and must
+ * not block. The data observers and the information-change observer are cleared by a stop; the
+ * push-message and state observers stay. */
 void SetPointCloudObserver(KestoLidarDataObserver cb, void* client_data);
 void SetImuDataObserver(KestoLidarDataObserver cb, void* client_data);
 void SetPushMessageObserver(KestoLidarPushMessageObserver cb, void* client_data);
 void SetInfoChangeObserver(KestoLidarInfoChangeObserver cb, void* client_data);
+/* Optional: lidars found, set up, lost and back. */
+void SetLidarStateObserver(KestoLidarStateObserver cb, void* client_data);
 
 /* Commands; safe from any thread, including from inside observers and completion functions. */
 kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,

@@ -29,6 +29,7 @@ struct Observers {
   StoredObserver<KestoLidarDataObserver> imu;
   StoredObserver<KestoLidarPushMessageObserver> push_message;
   StoredObserver<KestoLidarInfoChangeObserver> info_change;
+  StoredObserver<KestoLidarStateObserver> state_change;
 };
 Observers g_observers;
 
@@ -53,6 +54,8 @@ void ApplyObservers(Kit& kit) {
                                         g_observers.push_message.client_data);
   kit.setup().SetInfoChangeObserver(g_observers.info_change.function,
                                     g_observers.info_change.client_data);
+  kit.setup().SetLidarStateObserver(g_observers.state_change.function,
+                                    g_observers.state_change.client_data);
 }
 
 }  // namespace
@@ -91,7 +94,7 @@ void KestoSdkStop(void) {
   kit->Stop();
   kesto::platform::SocketCleanup();
   // The data observers and the information-change observer are set again after a new start;
-  // the push-message observer stays.
+  // the push-message and state observers stay.
   g_observers.point_cloud = {};
   g_observers.imu = {};
   g_observers.info_change = {};
@@ -120,6 +123,11 @@ void SetPushMessageObserver(KestoLidarPushMessageObserver cb, void* client_data)
 void SetInfoChangeObserver(KestoLidarInfoChangeObserver cb, void* client_data) {
   g_observers.info_change = {cb, client_data};
   if (std::shared_ptr<Kit> kit = CurrentKit()) kit->setup().SetInfoChangeObserver(cb, client_data);
+}
+
+void SetLidarStateObserver(KestoLidarStateObserver cb, void* client_data) {
+  g_observers.state_change = {cb, client_data};
+  if (std::shared_ptr<Kit> kit = CurrentKit()) kit->setup().SetLidarStateObserver(cb, client_data);
 }
 
 kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,

@@ -31,6 +31,7 @@ const char* StateName(LidarState state) {
     case LidarState::kConfiguring: return "configuring";
     case LidarState::kConfigured: return "configured";
     case LidarState::kViewing: return "viewing";
+    case LidarState::kLost: return "lost";
   }
   return "unknown";
 }
@@ -42,6 +43,7 @@ void LidarDirectory::Start(DirectorySettings settings) {
   models_.clear();
   records_.clear();
   view_channels_to_open_.clear();
+  period_ = 0;
   for (const KestoLidarCfg& cfg : settings_.model_cfgs) models_[cfg.dev_type] = cfg;
   for (const KestoLidarCfg& cfg : settings_.custom_cfgs) {
     const uint32_t handle = TextToHandle(cfg.lidar_ip);
@@ -162,8 +164,26 @@ SetupDecision LidarDirectory::OnDiscoveryReply(uint32_t handle, const DetectionD
   }
   LidarRecord& record = it->second;
   decision.dev_type = record.dev_type;
+  record.answered_period = period_;
 
-  if (record.state == LidarState::kExpected) {
+  const bool back = record.state == LidarState::kLost;
+  if (back) {
+    // Back: set up once more from the start, exactly as a new lidar. A rebooted lidar has
+    // forgotten its configuration; a view lidar may stream to other ports now.
+    record.fw_type.reset();
+    record.info_reported = false;
+    if (record.view) {
+      record.view.reset();
+      record.route.lidar.point_data_port = 0;
+      record.route.lidar.imu_data_port = 0;
+      PublishLocked();
+    }
+    decision.event = LidarEvent::kBack;
+  } else if (record.state == LidarState::kExpected) {
+    decision.event = LidarEvent::kDetected;
+  }
+
+  if (back || record.state == LidarState::kExpected) {
     record.dev_type = data.dev_type;
     record.sn = data.sn;
     record.lidar_cmd_port = data.cmd_port;
@@ -173,6 +193,7 @@ SetupDecision LidarDirectory::OnDiscoveryReply(uint32_t handle, const DetectionD
     }
     Move(record, LidarState::kDetected);
     decision.dev_type = record.dev_type;
+    decision.identity = IdentityOf(record);
     if (settings_.master) decision.step = SetupStep::kQueryFirmware;
     return decision;
   }
@@ -261,18 +282,39 @@ std::vector<ViewLidarIpInfo> LidarDirectory::TakeViewChannelsToOpen() {
   return taken;
 }
 
+KestoLidarIdentity LidarDirectory::IdentityOf(const LidarRecord& record) {
+  KestoLidarIdentity identity{};
+  identity.dev_type = record.dev_type;
+  CopyText(record.sn, identity.sn);
+  CopyText(record.lidar_ip, identity.lidar_ip);
+  return identity;
+}
+
+std::vector<std::pair<uint32_t, KestoLidarIdentity>> LidarDirectory::NextPeriod() {
+  std::vector<std::pair<uint32_t, KestoLidarIdentity>> lost;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!accepting_) return lost;
+  ++period_;
+  // Requests 1 .. period_ - 1 have gone out; the lidar last answered in answered_period.
+  for (auto& [handle, record] : records_) {
+    if (record.state == LidarState::kExpected || record.state == LidarState::kLost) continue;
+    if (period_ - 1 - record.answered_period < kMissedPeriodsUntilLost) continue;
+    Move(record, LidarState::kLost);
+    lost.emplace_back(handle, IdentityOf(record));
+  }
+  return lost;
+}
+
 bool LidarDirectory::EndSetup(uint32_t handle, bool& first_report, KestoLidarIdentity& identity) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = records_.find(handle);
   if (it == records_.end() || it->second.state == LidarState::kExpected) return false;
   LidarRecord& record = it->second;
+  if (record.state == LidarState::kLost) return false;  // an answer of before it was lost
   Move(record, record.view ? LidarState::kViewing : LidarState::kConfigured);
   first_report = !record.info_reported;
   record.info_reported = true;
-  identity = KestoLidarIdentity{};
-  identity.dev_type = record.dev_type;
-  CopyText(record.sn, identity.sn);
-  CopyText(record.lidar_ip, identity.lidar_ip);
+  identity = IdentityOf(record);
   return true;
 }
 

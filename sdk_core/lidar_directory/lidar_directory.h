@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "detection_data.h"
@@ -37,8 +38,13 @@ enum class SetupStep : uint8_t {
   kReportInfo,         // the set-up has ended without a configuration (firmware type 0)
 };
 
+// What a discovery reply changed about the lidar, for the state observer.
+enum class LidarEvent : uint8_t { kNone, kDetected, kBack };
+
 struct SetupDecision {
   SetupStep step = SetupStep::kNone;
+  LidarEvent event = LidarEvent::kNone;
+  KestoLidarIdentity identity{};  // with an event
   uint8_t dev_type = 0;
   KestoLidarCfg cfg;
   uint16_t lidar_cmd_port = 0;
@@ -74,6 +80,9 @@ class LidarDirectory : public LidarModels, public LidarIdentities {
   bool AddDetected(uint32_t handle, uint8_t dev_type, KestoLidarCfg& cfg);
   // A discovery reply of a routed lidar (or, in view mode, of any lidar): what to do next.
   SetupDecision OnDiscoveryReply(uint32_t handle, const DetectionData& data);
+  // A discovery period begins (the detection thread is about to broadcast): every lidar that
+  // has now missed kMissedPeriodsUntilLost periods in a row is lost. Returns their identities.
+  std::vector<std::pair<uint32_t, KestoLidarIdentity>> NextPeriod();
   // The firmware-type answer: the lidar's firmware is known.
   void SetFirmwareType(uint32_t handle, uint8_t fw_type);
   // View mode: the host ports a lidar's internal information named (the lidar-side data ports
@@ -105,6 +114,7 @@ class LidarDirectory : public LidarModels, public LidarIdentities {
   // Both with mutex_ held.
   void Move(LidarRecord& record, LidarState to);
   void PublishLocked();
+  static KestoLidarIdentity IdentityOf(const LidarRecord& record);
   bool VerifyNetSegmentLocked(const DetectionData& data) const;
 
   mutable std::mutex mutex_;
@@ -113,6 +123,7 @@ class LidarDirectory : public LidarModels, public LidarIdentities {
   std::map<uint8_t, KestoLidarCfg> models_;   // guarded; by device type
   std::map<uint32_t, LidarRecord> records_;   // guarded; by handle
   std::vector<ViewLidarIpInfo> view_channels_to_open_;  // guarded
+  uint64_t period_ = 0;  // guarded; discovery periods begun since Start
   RouteSnapshot routes_;                      // republished under mutex_
 };
 

@@ -10,8 +10,10 @@
 
 namespace kesto::lidar {
 
-// Where a lidar stands in its set-up. A lidar moves forward only, one step at a time:
+// Where a lidar stands in its set-up. A lidar moves forward one step at a time:
 //   expected -> detected -> firmware known -> configuring -> configured (or viewing)
+// and from any state but expected to lost when it misses three discovery periods in a row; a
+// lost lidar that answers again is detected anew and set up once more.
 // "expected" is a lidar the kit will route but that has not answered discovery yet: one named
 // by the configuration, or one whose first reply opened its channels. A lidar whose firmware
 // type is 0 takes no configuration and goes from firmware known to configured.
@@ -22,7 +24,11 @@ enum class LidarState : uint8_t {
   kConfiguring,    // a configuration request is out (sent again at each discovery reply)
   kConfigured,     // the configuration attempt has ended; the lidar was reported
   kViewing,        // view mode: the configuration attempt has ended, its data channels are open
+  kLost,           // silent for three discovery periods; its channels stay open
 };
+
+// How many discovery periods in a row a lidar may miss before it counts as lost.
+inline constexpr uint64_t kMissedPeriodsUntilLost = 3;
 
 const char* StateName(LidarState state);
 
@@ -48,6 +54,8 @@ struct LidarRecord {
   std::optional<uint8_t> fw_type;
   LidarState state = LidarState::kExpected;
   bool info_reported = false;  // the information-change observer was called
+  // The discovery period in which the lidar last answered (see LidarDirectory::NextPeriod).
+  uint64_t answered_period = 0;
 };
 
 }  // namespace kesto::lidar

@@ -24,6 +24,12 @@ LidarSetup::LidarSetup(LidarDirectory& directory, GeneralCommandHandler& command
 void LidarSetup::OnDiscoveryReply(uint32_t handle, const DetectionData& data) {
   if (handle == 0) return;
   const SetupDecision decision = directory_.OnDiscoveryReply(handle, data);
+  if (decision.event == LidarEvent::kDetected) {
+    state_change_.Call(handle, static_cast<int>(kKestoLidarStateDetected), &decision.identity);
+  } else if (decision.event == LidarEvent::kBack) {
+    KESTO_LOG_INFO("Lidar {} is back, set up again.", handle);
+    state_change_.Call(handle, static_cast<int>(kKestoLidarStateBack), &decision.identity);
+  }
   switch (decision.step) {
     case SetupStep::kNone:
       break;
@@ -125,7 +131,21 @@ void LidarSetup::KestoLidarInfoChange(uint32_t handle) {
     KESTO_LOG_ERROR("Lidar info change failed, can not found device, the handle:{}", handle);
     return;
   }
-  if (first_report) info_change_.Call(handle, &identity);
+  if (!first_report) return;
+  info_change_.Call(handle, &identity);
+  state_change_.Call(handle, static_cast<int>(kKestoLidarStateConfigured), &identity);
+}
+
+void LidarSetup::OnDiscoveryPeriod() {
+  for (const auto& [handle, identity] : directory_.NextPeriod()) {
+    KESTO_LOG_WARN("Lidar {} lost: no discovery reply for {} periods.", handle,
+                   kMissedPeriodsUntilLost);
+    state_change_.Call(handle, static_cast<int>(kKestoLidarStateLost), &identity);
+  }
+}
+
+void LidarSetup::SetLidarStateObserver(KestoLidarStateObserver observer, void* client_data) {
+  state_change_.Set(observer, client_data);
 }
 
 void LidarSetup::InternalInfoCallback(kesto_status status, uint32_t handle,

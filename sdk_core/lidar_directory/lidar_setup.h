@@ -17,9 +17,9 @@ namespace kesto::lidar {
 // directory decides what the reply means, and this sends what the directory asks for through
 // the command machinery. The answers come back as completions of those commands, which tell
 // the directory and, where a step follows at once, take it. It owns the information-change
-// observer.
+// observer and the state observer.
 //
-// Threads: OnDiscoveryReply and the completions run on the IO threads; the observer setter on
+// Threads: OnDiscoveryPeriod runs on the detection thread; OnDiscoveryReply and the completions run on the IO threads; the observer setter on
 // any thread. It holds no lock of its own; the directory's lock is never held while it sends.
 class LidarSetup {
  public:
@@ -29,10 +29,13 @@ class LidarSetup {
 
   // A decoded, successful discovery reply of a lidar. IO thread.
   void OnDiscoveryReply(uint32_t handle, const DetectionData& data);
-  // The lidar's set-up has ended: the information-change observer is told, once per lidar.
+  // The lidar's set-up has ended: the information-change observer is told, once per set-up.
   void KestoLidarInfoChange(uint32_t handle);
+  // A discovery period begins: lidars silent for too long are lost. Detection thread.
+  void OnDiscoveryPeriod();
 
   void SetInfoChangeObserver(KestoLidarInfoChangeObserver observer, void* client_data);
+  void SetLidarStateObserver(KestoLidarStateObserver observer, void* client_data);
 
   // Completions; `client_data` is this set-up.
   static void QueryFwTypeCallback(kesto_status status, uint32_t handle,
@@ -50,6 +53,7 @@ class LidarSetup {
   LidarDirectory& directory_;
   GeneralCommandHandler& commands_;
   ObserverSlot<void(uint32_t, const KestoLidarIdentity*)> info_change_;
+  ObserverSlot<void(uint32_t, int, const KestoLidarIdentity*)> state_change_;
   // Consecutive failed firmware-type answers, shared by all lidars. Completions of several IO
   // threads may touch it at once.
   std::atomic<int> fw_query_retries_{0};

@@ -35,6 +35,7 @@ const std::vector<std::string> kRunCalls = {
     "SetImuDataObserver StreamingImuDataCallback",
     "SetPushMessageObserver PushMessageCallback",
     "SetInfoChangeObserver LidarInfoChangeCallback",
+    "SetLidarStateObserver LidarStateCallback",
     "KestoSdkStop",
 };
 

@@ -31,6 +31,7 @@ std::string Name(F function) {
   if (p == reinterpret_cast<const void*>(&LidarInfoChangeCallback)) {
     return "LidarInfoChangeCallback";
   }
+  if (p == reinterpret_cast<const void*>(&LidarStateCallback)) return "LidarStateCallback";
   if (p == reinterpret_cast<const void*>(&WorkModeCallback)) return "WorkModeCallback";
   if (p == reinterpret_cast<const void*>(&PclDataTypeCallback)) return "PclDataTypeCallback";
   if (p == reinterpret_cast<const void*>(&InternalInfoCallback)) return "InternalInfoCallback";
@@ -134,6 +135,10 @@ void SetPushMessageObserver(KestoLidarPushMessageObserver cb, void* client_data)
 
 void SetInfoChangeObserver(KestoLidarInfoChangeObserver cb, void* client_data) {
   Register(g_kit.info_change_observer, cb, "SetInfoChangeObserver", client_data);
+}
+
+void SetLidarStateObserver(KestoLidarStateObserver cb, void* client_data) {
+  Register(g_kit.state_observer, cb, "SetLidarStateObserver", client_data);
 }
 
 kesto_status RequestPointDataType(uint32_t handle, int data_type, KestoLidarAsyncControlCallback cb,

@@ -33,6 +33,7 @@ struct FakeKit {
   KestoLidarDataObserver imu_observer = nullptr;
   KestoLidarPushMessageObserver push_observer = nullptr;
   KestoLidarInfoChangeObserver info_change_observer = nullptr;
+  KestoLidarStateObserver state_observer = nullptr;
 };
 
 // Resets the fake to its defaults and forgets every call.

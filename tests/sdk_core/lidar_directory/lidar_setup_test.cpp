@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <iterator>
 
 #include "command_fixture.h"
@@ -362,6 +363,138 @@ TEST_F(LidarSetupTest, ANewKitKnowsNothingOfThePreviousOne) {
   SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
   EXPECT_EQ(CountSent(0x0100), 2u);
   EXPECT_EQ(identities_.size(), 1u);
+}
+
+// Lidars that come and go: a discovery period begins before each request, and a lidar silent
+// for three of them in a row is lost; when it answers again it is set up once more.
+class ComeAndGoTest : public LidarSetupTest {
+ protected:
+  struct Change {
+    uint32_t handle;
+    int state;
+    std::string sn;
+  };
+  void SetUp() override {
+    LidarSetupTest::SetUp();
+    setup().SetLidarStateObserver(
+        [](uint32_t handle, int state, const KestoLidarIdentity* identity, void* cd) {
+          static_cast<ComeAndGoTest*>(cd)->changes_.push_back({handle, state, identity->sn});
+        },
+        this);
+  }
+  // `periods` discovery periods; the lidar answers in those `answered` says.
+  void Periods(int periods, const std::function<bool(int)>& answered) {
+    for (int i = 0; i < periods; ++i) {
+      setup().OnDiscoveryPeriod();
+      if (answered(i)) Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+    }
+  }
+  size_t CountChanges(int state) const {
+    size_t n = 0;
+    for (const Change& change : changes_) n += change.state == state;
+    return n;
+  }
+  std::vector<Change> changes_;
+};
+
+TEST_F(ComeAndGoTest, MissingOneOrTwoPeriodsIsNotLost) {
+  setup().OnDiscoveryPeriod();
+  SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  ASSERT_EQ(CountChanges(kKestoLidarStateConfigured), 1u);
+  // Silent for one period, then two, between answers.
+  Periods(12, [](int i) { return i != 1 && i != 4 && i != 5; });
+  EXPECT_EQ(CountChanges(kKestoLidarStateLost), 0u);
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kConfigured);
+  EXPECT_EQ(CountSent(0x0100), 1u) << "never set up twice";
+}
+
+TEST_F(ComeAndGoTest, ALidarSilentForThreePeriodsIsLostAndSetUpAgainWhenBack) {
+  setup().OnDiscoveryPeriod();
+  SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  ASSERT_EQ(identities_.size(), 1u);
+  ASSERT_EQ(CountChanges(kKestoLidarStateDetected), 1u);
+  Periods(3, [](int) { return false; });
+  EXPECT_EQ(CountChanges(kKestoLidarStateLost), 0u) << "the third request may still be answered";
+  setup().OnDiscoveryPeriod();
+  ASSERT_EQ(CountChanges(kKestoLidarStateLost), 1u);
+  EXPECT_EQ(changes_.back().sn, "SN-0001");
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kLost);
+  Periods(3, [](int) { return false; });
+  EXPECT_EQ(CountChanges(kKestoLidarStateLost), 1u) << "told once";
+
+  // Back: the whole set-up once more, as for a new lidar.
+  link_.ClearFrames();
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  EXPECT_EQ(CountChanges(kKestoLidarStateBack), 1u);
+  ASSERT_EQ(CountSent(0x0101), 1u) << "the firmware-type query";
+  AnswerFwType(kKestoLidarDevTypeVela, vela_, 1);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  ASSERT_EQ(CountSent(0x0100), 1u) << "the configuration";
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
+  EXPECT_EQ(identities_.size(), 2u) << "the information change again";
+  EXPECT_EQ(CountChanges(kKestoLidarStateConfigured), 2u);
+  EXPECT_EQ(CountChanges(kKestoLidarStateDetected), 1u) << "back, not detected";
+}
+
+TEST_F(ComeAndGoTest, AnAnswerOfBeforeTheLossDoesNotEndTheNewSetUp) {
+  setup().OnDiscoveryPeriod();
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  AnswerFwType(kKestoLidarDevTypeVela, vela_, 1);
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  ASSERT_EQ(CountSent(0x0100), 1u);
+  Periods(4, [](int) { return false; });
+  ASSERT_EQ(directory().Find(vela_)->state, lidar::LidarState::kLost);
+  Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));  // late, of the old set-up
+  EXPECT_TRUE(identities_.empty());
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kLost);
+}
+
+TEST_F(ComeAndGoTest, AViewLidarThatComesBackIsViewedAgain) {
+  InitView("192.168.1.50");
+  const Bytes point = {192, 168, 1, 50, 0x41, 0xDE, 0x68, 0xDE};
+  const auto view_up = [&] {
+    Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN", 56001);
+    AnswerFwType(kKestoLidarDevTypeVela, vela_, 1);
+    Discover(kKestoLidarDevTypeVela, vela_, kVelaIp, "SN", 56001);
+    Answer(kKestoLidarDevTypeVela, vela_, 0x0101, InternalInfoAnswer(0, {{0x0006, point}}));
+    Answer(kKestoLidarDevTypeVela, vela_, 0x0100, ControlAnswer(0, 0));
+  };
+  setup().OnDiscoveryPeriod();
+  view_up();
+  ASSERT_EQ(directory().Find(vela_)->state, lidar::LidarState::kViewing);
+  EXPECT_EQ(directory().TakeViewChannelsToOpen().size(), 1u);
+  Periods(4, [](int) { return false; });
+  ASSERT_EQ(directory().Find(vela_)->state, lidar::LidarState::kLost);
+  view_up();
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kViewing);
+  EXPECT_EQ(CountSent(0x0101), 4u) << "firmware type and internal info, twice";
+  EXPECT_EQ(directory().TakeViewChannelsToOpen().size(), 1u) << "its channels, again";
+  EXPECT_EQ(identities_.size(), 2u);
+}
+
+// A lidar given a new address is a new lidar: the same serial number under another handle,
+// while its old handle goes lost.
+TEST_F(ComeAndGoTest, ANewAddressIsANewLidar) {
+  const uint32_t moved = HandleOf(192, 168, 1, 11);
+  InitWith({Cfg(kKestoLidarDevTypeVela, "192.168.1.10"), Cfg(kKestoLidarDevTypeVela, "192.168.1.11")});
+  setup().OnDiscoveryPeriod();
+  SetUpLidar(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  for (int i = 0; i < 4; ++i) {
+    setup().OnDiscoveryPeriod();
+    Discover(kKestoLidarDevTypeVela, moved, {192, 168, 1, 11});
+    if (i == 0) {
+      AnswerFwType(kKestoLidarDevTypeVela, moved, 1);
+    } else if (i == 1) {
+      Answer(kKestoLidarDevTypeVela, moved, 0x0100, ControlAnswer(0, 0));
+    }
+  }
+  ASSERT_EQ(identities_.size(), 2u);
+  EXPECT_EQ(identities_[1].lidar_ip, "192.168.1.11");
+  EXPECT_EQ(identities_[1].sn, identities_[0].sn);
+  EXPECT_EQ(directory().Find(vela_)->state, lidar::LidarState::kLost);
+  EXPECT_EQ(directory().Find(moved)->state, lidar::LidarState::kConfigured);
+  ASSERT_EQ(CountChanges(kKestoLidarStateLost), 1u);
+  EXPECT_EQ(changes_.back().handle, vela_);
 }
 
 }  // namespace
