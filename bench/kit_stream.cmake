@@ -6,7 +6,7 @@ add_executable(kit_stream_bench
   kit_stream/stream_side.cpp kit_stream/octave_frame.cpp kit_stream/counting_new.cpp
   kit_stream/bench_platform.cpp)
 target_link_libraries(kit_stream_bench PRIVATE
-  kesto::device_manager kesto::lidar_sim kesto::bridge_stream kesto::stream_reader
+  kesto::sdk kesto::lidar_sim kesto::bridge_stream kesto::stream_reader
   kesto::shared_memory kesto::socket kesto::base kesto::log kesto::byte_order kesto_warnings)
 # The Octave part runs the Octave build of lidarstream, when this build makes one.
 set(_octave_cli "")

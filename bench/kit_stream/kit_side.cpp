@@ -14,9 +14,7 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 
 }  // namespace
 
-KitSide::KitSide() : manager_(data_, general_, logger_) {
-  data_.SetPointCloudObserver(&KitSide::Observe, this);
-}
+KitSide::KitSide() { kit_.data().SetPointCloudObserver(&KitSide::Observe, this); }
 
 KitSide::~KitSide() {
   Stop();
@@ -50,18 +48,16 @@ bool KitSide::Start(const std::string& lidar_ip, std::uint16_t point_port) {
   auto logger_cfg = std::make_shared<lidar::KestoLidarLoggerCfg>();
   auto framework = std::make_shared<lidar::KestoLidarSdkFrameworkCfg>();
   framework->master_sdk = false;
-  started_ = manager_.Init(std::make_shared<lidar::LidarCfgList>(),
-                           std::make_shared<lidar::LidarCfgList>(lidar::LidarCfgList{entry}),
-                           logger_cfg, framework);
+  started_ = kit_.device_manager().Init(
+      std::make_shared<lidar::LidarCfgList>(),
+      std::make_shared<lidar::LidarCfgList>(lidar::LidarCfgList{entry}), logger_cfg, framework);
   return started_;
 }
 
 void KitSide::Stop() {
   if (!started_) return;
   started_ = false;
-  manager_.Stop();
-  logger_.Uninit();
-  general_.Destroy();
+  kit_.Stop();
 }
 
 void KitSide::ResetPhase() {

@@ -1,19 +1,15 @@
 #ifndef KESTO_BENCH_KIT_STREAM_KIT_SIDE_H_
 #define KESTO_BENCH_KIT_STREAM_KIT_SIDE_H_
 
-// The kit started in process for one emulated lidar: a device manager over private
-// collaborators, with the lidar entered by address (no discovery, no configuration sent), and a
-// point-cloud observer that counts every packet and, when asked, writes it into a stream block
-// as the bridge does.
+// The kit started in process for one emulated lidar: a Kit of its own, with the lidar entered
+// by address (no discovery, no configuration sent), and a point-cloud observer that counts every
+// packet and, when asked, writes it into a stream block as the bridge does.
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
-#include "data_handler.h"
-#include "device_manager.h"
-#include "general_command_handler.h"
-#include "logger_manager.h"
+#include "kit.h"
 #include "packet_stream_writer.h"
 #include "receive_tally.h"
 #include "shared_memory.h"
@@ -55,10 +51,7 @@ class KitSide {
   Tally tally_;
   SteadyProbe probe_;
 
-  lidar::DataHandler data_;
-  lidar::GeneralCommandHandler general_;
-  lidar::LoggerManager logger_;
-  lidar::DeviceManager manager_;  // after its collaborators: destroyed (threads joined) first
+  lidar::Kit kit_;  // after the counters, which its data IO thread writes until Stop
   bool started_ = false;
 
   platform::SharedMemory block_;

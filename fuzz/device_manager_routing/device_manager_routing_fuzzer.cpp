@@ -1,8 +1,8 @@
-// Arbitrary datagrams from arbitrary senders and source ports into the routing of both device
-// manager variants (what follows the receive), with lidars of both models registered. Each
-// datagram lies in a buffer as the receive leaves it: its bytes, then zeros up to the span the
-// data path reads, so AddressSanitizer reports any read beyond that. The observers read every
-// byte they are given.
+// Arbitrary datagrams from arbitrary senders and source ports into the routing of the device
+// manager (what follows the receive) of two kits, one per variant, with lidars of both models
+// registered. Each datagram lies in a buffer as the receive leaves it: its bytes, then zeros up
+// to the span the data path reads, so AddressSanitizer reports any read beyond that. The
+// observers read every byte they are given.
 //
 // Input: records of
 //   control byte: bit 0 view-mode device manager, bits 1-3 sender, bit 4 raw port,
@@ -19,12 +19,10 @@
 #include <memory>
 #include <vector>
 
-#include "data_handler.h"
 #include "device_manager.h"
-#include "general_command_handler.h"
 #include "handle_text.h"
+#include "kit.h"
 #include "lidar_frames.h"
-#include "logger_manager.h"
 #include "socket.h"
 
 namespace {
@@ -64,36 +62,33 @@ KestoLidarCfg Model(uint8_t dev_type, const std::string& lidar_ip) {
   return cfg;
 }
 
-// One kit of private instances per variant, started once for the whole run.
-struct Kit {
-  DataHandler data;
-  GeneralCommandHandler general;
-  LoggerManager logger;
-  DeviceManager manager{data, general, logger};
+// One kit per variant, started once for the whole run.
+struct Variant {
+  Kit kit;
 
-  explicit Kit(bool view_mode) {
-    data.SetPointCloudObserver(&ReadAll, nullptr);
-    data.SetImuDataObserver(&ReadAll, nullptr);
+  explicit Variant(bool view_mode) {
+    kit.data().SetPointCloudObserver(&ReadAll, nullptr);
+    kit.data().SetImuDataObserver(&ReadAll, nullptr);
     bool ok = false;
     if (view_mode) {
-      ok = manager.Init("127.0.0.1", nullptr);
+      ok = kit.device_manager().Init("127.0.0.1", nullptr);
     } else {
       auto models = std::make_shared<LidarCfgList>(LidarCfgList{Model(9, ""), Model(10, "")});
       auto custom = std::make_shared<LidarCfgList>(
           LidarCfgList{Model(10, "127.0.0.7"), Model(9, "127.0.0.8")});
-      ok = manager.Init(models, custom, std::make_shared<KestoLidarLoggerCfg>(),
-                        std::make_shared<KestoLidarSdkFrameworkCfg>());
+      ok = kit.device_manager().Init(models, custom, std::make_shared<KestoLidarLoggerCfg>(),
+                                     std::make_shared<KestoLidarSdkFrameworkCfg>());
     }
     if (!ok) std::abort();
   }
 };
 
-Kit& KitOf(bool view_mode) {
+DeviceManager& ManagerOf(bool view_mode) {
   static const bool sockets = kesto::platform::SocketStartup();
   (void)sockets;
-  static Kit config_kit(false);
-  static Kit view_kit(true);
-  return view_mode ? view_kit : config_kit;
+  static Variant config_kit(false);
+  static Variant view_kit(true);
+  return (view_mode ? view_kit : config_kit).kit.device_manager();
 }
 
 }  // namespace
@@ -132,9 +127,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     datagram.shrink_to_fit();
     if (received == 0) continue;
-    KitOf(control & 1).manager.OnData(sender, port, datagram.data(), received,
-                                      (control & 0x20) ? DeviceManager::ReceivedOn::kOtherChannel
-                                                       : DeviceManager::ReceivedOn::kDataChannel);
+    ManagerOf(control & 1).OnData(sender, port, datagram.data(), received,
+                                  (control & 0x20) ? DeviceManager::ReceivedOn::kOtherChannel
+                                                   : DeviceManager::ReceivedOn::kDataChannel);
   }
   return 0;
 }

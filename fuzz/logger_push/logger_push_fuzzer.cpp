@@ -16,9 +16,12 @@
 #include <random>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "command_id.h"
+#include "detection_data.h"
+#include "lidar_identities.h"
 #include "logger_manager.h"
 #include "protocol_command.h"
 #include "sdk_protocol.h"
@@ -41,6 +44,22 @@ class NullSender : public LoggerCommandSender {
     Require(length == 0 || data != nullptr);
     return 0;
   }
+};
+
+// The lidar directory as the capture sees it: one detected lidar, handle 1, with the serial
+// number as the directory keeps it from a discovery reply (up to the first zero of 16 bytes).
+class OneLidar : public kesto::lidar::LidarIdentities {
+ public:
+  explicit OneLidar(std::string serial_number) : serial_number_(std::move(serial_number)) {}
+  bool SerialNumberOf(uint32_t handle, std::string& serial_number) const override {
+    if (handle != 1) return false;
+    serial_number = serial_number_;
+    return true;
+  }
+  std::vector<uint32_t> DetectedLidars() const override { return {1}; }
+
+ private:
+  std::string serial_number_;
 };
 
 // <temp>/kesto_logger_fuzz_<n>/a/b is the configured path: an escape of one or two levels
@@ -140,9 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   cfg->lidar_log_path = (Root() / "a" / "b").string();
   NullSender sender;
   {
-    kesto::lidar::LoggerManager manager;
+    const OneLidar lidar(detection.sn);
+    kesto::lidar::LoggerManager manager(&lidar);
     Require(manager.Init(cfg, &sender));
-    manager.AddDevice(1, detection);
     for (std::size_t n = 0; n < kMaxDatagrams && size >= 3; ++n) {
       const uint8_t kind = data[0];
       const std::size_t length =
@@ -155,7 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         datagram = Frame(datagram.data(), static_cast<uint16_t>(length));
       }
       if (datagram.empty()) continue;
-      const uint32_t handle = (kind & 2) != 0 ? 2 : 1;  // 2 has no device record
+      const uint32_t handle = (kind & 2) != 0 ? 2 : 1;  // 2 is not a detected lidar
       manager.Handler(handle, 56500, datagram.data(), static_cast<uint32_t>(datagram.size()));
     }
     manager.Uninit();
