@@ -94,9 +94,31 @@ EmulatedLidar::EmulatedLidar(LidarSetup setup, const SimOptions& options, Record
       silenced_at_start_(options.silent_first.size(), 0) {
   ParseAddress(setup_.address, self_.address);
   self_.port = PortsOf(setup_.model).command;
-  imu_enabled_ = options_.imu_on_at_start;
+  PowerOn(1);
+}
 
+void EmulatedLidar::PowerCycle(const std::array<uint8_t, 4>& address) {
+  self_.address = address;
+  const uint32_t power_ups = LoadU32(values_[lidar::kKeyPowerupCnt].data()) + 1;
+  values_.clear();
+  silenced_at_start_.assign(options_.silent_first.size(), 0);
+  configured_ = false;
+  work_mode_ = 0;
+  point_type_ = 1;
+  state_host_ = point_host_ = imu_host_ = log_host_ = config_source_ = Endpoint{};
+  own_seq_ = 0;
+  next_file_index_ = 0;
+  trans_index_ = 0;
+  ++config_version_;
+  PowerOn(power_ups);
+}
+
+void EmulatedLidar::PowerOn(uint32_t power_ups) {
+  imu_enabled_ = options_.imu_on_at_start;
   const auto& a = self_.address;
+  // The MAC address is the hardware's: it stays that of the first address after a move.
+  std::array<uint8_t, 4> first{};
+  ParseAddress(setup_.address, first);
   values_[lidar::kKeyPclDataType] = U8(point_type_);
   values_[lidar::kKeyPatternMode] = U8(0);
   values_[lidar::kKeyDualEmitEn] = U8(0);
@@ -126,10 +148,10 @@ EmulatedLidar::EmulatedLidar(LidarSetup setup, const SimOptions& options, Record
   values_[lidar::kKeyVersionApp] = Bytes{1, 2, 0, 0};
   values_[lidar::kKeyVersionLoader] = Bytes{1, 0, 0, 0};
   values_[lidar::kKeyVersionHardware] = Bytes{1, 0, 0, 0};
-  values_[lidar::kKeyMac] = Bytes{0x02, 0x4B, a[0], a[1], a[2], a[3]};
+  values_[lidar::kKeyMac] = Bytes{0x02, 0x4B, first[0], first[1], first[2], first[3]};
   values_[lidar::kKeyCurWorkState] = U8(work_mode_);
   values_[lidar::kKeyCoreTemp] = U32(45);
-  values_[lidar::kKeyPowerupCnt] = U32(1);
+  values_[lidar::kKeyPowerupCnt] = U32(power_ups);
   values_[lidar::kKeyLocalTimeNow] = U64(0);
   values_[lidar::kKeyLastSyncTime] = U64(0);
   values_[lidar::kKeyTimeOffset] = U64(0);

@@ -58,6 +58,10 @@ struct LidarCounters {
   std::atomic<uint64_t> log_replies{0};
   std::atomic<uint64_t> malformed_sent{0};
   std::atomic<uint64_t> send_errors{0};
+  std::atomic<uint64_t> reboots{0};
+  std::atomic<uint64_t> drops{0};
+  std::atomic<uint64_t> moves{0};
+  std::atomic<uint64_t> missed_while_down{0};
 };
 
 // Threads: built by the owner, then used on the loop thread only, except the counters (any
@@ -69,6 +73,7 @@ class EmulatedLidar {
   EmulatedLidar(LidarSetup setup, const SimOptions& options, Recorder* recorder = nullptr);
 
   const LidarSetup& setup() const { return setup_; }
+  // Its address now and its command port: the first address until a move.
   const Endpoint& self() const { return self_; }
   LidarCounters& counters() { return counters_; }
 
@@ -94,6 +99,11 @@ class EmulatedLidar {
   uint64_t config_version() const { return config_version_; }
   // Applies a preset as a host's configuration would (benchmarks, hosts that only listen).
   void ApplyPreset(const StreamPreset& preset);
+  // As after a power cycle, now at `address` (the same one for a reboot): everything hosts set
+  // is forgotten, the preset too (it stands for a host's configuration); work mode 0, IMU
+  // enable as at start, no host addresses, the silent-start counts and the own sequence numbers
+  // start again, the power-up count rises. Serial number, model and MAC address stay.
+  void PowerCycle(const std::array<uint8_t, 4>& address);
 
  private:
   void OnSetParameters(const Endpoint& from, uint32_t seq, const uint8_t* payload, size_t size,
@@ -111,6 +121,8 @@ class EmulatedLidar {
   bool SilentAtStart(uint16_t cmd_id, const uint8_t* payload, size_t size);
   void Record(const std::string& line);
   Endpoint LogDestination() const;
+  // The values a lidar holds at power-on, at self_'s address.
+  void PowerOn(uint32_t power_ups);
 
   const LidarSetup setup_;
   const SimOptions& options_;

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <future>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 
@@ -35,6 +37,8 @@ constexpr int kMaxWaitMs = 20;
 constexpr int kReceiveBurst = 64;
 constexpr uint64_t kSendBurst = 512;
 constexpr uint64_t kPushPeriodNs = 1000000000;
+// Longest down time of one disruption.
+constexpr double kMaxDownSeconds = 86400;
 
 uint64_t SteadyNs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -83,6 +87,36 @@ struct LogRequest {
   size_t bytes;
 };
 
+// A disruption asked for by a caller thread, who waits for `done`.
+struct DisruptRequest {
+  size_t index;
+  Disruption kind;
+  double down_seconds;
+  std::array<uint8_t, 4> address;  // kMove
+  std::promise<bool> done;
+};
+
+// A disruption of SimOptions::disruptions with its next time; loop thread.
+struct Planned {
+  DisruptionPlan plan;
+  std::array<uint8_t, 4> address{};  // kMove
+  uint64_t next_ns = 0;
+  bool done = false;
+};
+
+const char* KindName(Disruption kind) {
+  switch (kind) {
+    case Disruption::kReboot: return "reboot";
+    case Disruption::kDrop: return "drop";
+    case Disruption::kMove: return "move";
+  }
+  return "?";
+}
+
+bool DownTimeFits(double seconds) { return seconds >= 0 && seconds <= kMaxDownSeconds; }
+
+uint64_t SecondsToNs(double seconds) { return static_cast<uint64_t>(std::llround(seconds * 1e9)); }
+
 }  // namespace
 
 std::vector<LidarSetup> MakeLidars(Model model, int count, const std::string& first_address) {
@@ -111,15 +145,25 @@ class Simulator::Impl {
   size_t size() const { return lidars_.size(); }
   LidarSnapshot Snapshot(size_t index) const;
   bool PushLogFile(size_t index, uint8_t log_type, size_t bytes);
+  bool Disrupt(size_t index, Disruption kind, double down_seconds, const std::string& new_address);
 
  private:
+  struct Sockets {
+    Sockets() { fds.fill(platform::kInvalidSocket); }
+    std::array<int, kPortCount> fds;  // by Port; ports a model shares share the socket
+    // The distinct sockets a host sends to, with their ports.
+    std::vector<std::pair<int, uint16_t>> receive;
+  };
   // One lidar with its sockets and streams. The sockets and streams belong to the loop thread
   // (the owner's thread before it starts and after it was joined).
   struct Runtime {
     std::unique_ptr<EmulatedLidar> lidar;
-    std::array<int, kPortCount> fds{};  // by Port; ports a model shares share the socket
-    // The distinct sockets a host sends to, with their ports.
-    std::vector<std::pair<int, uint16_t>> receive_sockets;
+    Sockets sockets;
+    // Whether it is on the network; written by the loop thread under state_mutex_.
+    bool up = true;
+    uint64_t down_until_ns = 0;  // while down
+    // When it last came back: packets due before then were due while it was down.
+    uint64_t up_since_ns = 0;
     Stream point, imu;
     uint64_t seen_version = 0;
     uint64_t next_push_ns = 0;
@@ -131,13 +175,28 @@ class Simulator::Impl {
 
   // Start's work; on false Start closes and drops what it made.
   bool Open();
-  bool OpenSockets(Runtime& runtime);
+  // Checks SimOptions::disruptions and plans them from `start_ns`.
+  bool PlanDisruptions(uint64_t start_ns);
+  // The address of a move, checked as Start checks a lidar's; one log line when it is refused.
+  bool MoveAddress(const std::string& text, std::array<uint8_t, 4>& address) const;
+  bool OpenSockets(Model model, const std::string& address, Sockets& out);
+  static void CloseLidarSockets(Sockets& sockets);
   // Where the system sends every loopback alias's datagrams from another address (Wine), hosts
   // see all lidars at that address: one warning line.
   void WarnOfSharedSource() const;
   void CloseSockets();
   void Loop();
   void LoopIteration();
+  // Disruptions asked for and due, and lidars whose down time is over; loop thread.
+  void ServeDisruptions(uint64_t now, uint64_t* next_due);
+  bool Apply(Runtime& runtime, Disruption kind, double down_seconds,
+             const std::array<uint8_t, 4>& address, uint64_t now);
+  // Moves the lidar's sockets to `address`; false (one log line) leaves them as they were.
+  bool Rebind(Runtime& runtime, const std::array<uint8_t, 4>& address);
+  void ComeBack(Runtime& runtime);
+  // An event line "KIND T W[ EXTRA]" (T steady-clock, W wall-clock nanoseconds).
+  void RecordDisruption(const Runtime& runtime, const char* kind, uint64_t now,
+                        const std::string& extra);
   // Reads what waits on one socket of `port`; owner null: the shared discovery socket.
   int Receive(int fd, uint16_t port, Runtime* owner);
   Runtime* LidarAt(const Endpoint& address);
@@ -160,6 +219,9 @@ class Simulator::Impl {
   Recorder recorder_;  // loop thread (the owner's before it starts)
   std::vector<Runtime> lidars_;
   std::map<std::array<uint8_t, 4>, size_t> by_address_;  // index into lidars_; set by Open
+  // Addresses lidars moved away from and no lidar holds: nothing answers there. Loop thread.
+  std::set<std::array<uint8_t, 4>> vacated_;
+  std::vector<Planned> planned_;  // loop thread
   int discovery_fd_ = platform::kInvalidSocket;
   double point_period_ns_ = 0;
   double imu_period_ns_ = 0;
@@ -171,6 +233,7 @@ class Simulator::Impl {
   // Snapshot) and log_requests_.
   mutable std::mutex state_mutex_;
   std::vector<LogRequest> log_requests_;  // guarded by state_mutex_
+  std::vector<DisruptRequest> disrupt_requests_;  // guarded by state_mutex_
 
   std::atomic<bool> quit_{false};
   std::atomic<bool> running_{false};
@@ -236,13 +299,15 @@ bool Simulator::Impl::Open() {
     lidars_.push_back(std::move(runtime));
   }
 
+  if (!PlanDisruptions(SteadyNs())) return false;
+
   discovery_fd_ = kesto::lidar::OpenUdpSocket(kDiscoveryPort, true, true, false, "", "");
   bool ok = discovery_fd_ != platform::kInvalidSocket && platform::SocketFitsSelect(discovery_fd_);
   if (ok) platform::SocketReportDestination(discovery_fd_);
   if (!ok) KESTO_LOG_ERROR("lidar-sim: cannot listen for discovery on port {}", kDiscoveryPort);
   for (Runtime& runtime : lidars_) {
     if (!ok) break;
-    ok = OpenSockets(runtime);
+    ok = OpenSockets(runtime.lidar->setup().model, runtime.lidar->setup().address, runtime.sockets);
   }
   if (!ok) return false;
   WarnOfSharedSource();
@@ -253,10 +318,45 @@ bool Simulator::Impl::Open() {
   return true;
 }
 
-bool Simulator::Impl::OpenSockets(Runtime& runtime) {
-  runtime.fds.fill(platform::kInvalidSocket);
-  const ModelPorts ports = PortsOf(runtime.lidar->setup().model);
-  const std::string& address = runtime.lidar->setup().address;
+bool Simulator::Impl::PlanDisruptions(uint64_t start_ns) {
+  for (const DisruptionPlan& plan : options_.disruptions) {
+    Planned planned;
+    planned.plan = plan;
+    const bool times_fit = plan.after_seconds >= 0 && plan.after_seconds <= kMaxDownSeconds &&
+                           DownTimeFits(plan.down_seconds) &&
+                           (plan.every_seconds == 0 ||
+                            (plan.every_seconds > plan.down_seconds &&
+                             plan.every_seconds <= kMaxDownSeconds && plan.kind != Disruption::kMove));
+    if (plan.index >= lidars_.size() || !times_fit) {
+      KESTO_LOG_ERROR("lidar-sim: cannot plan a {} of lidar {} after {} s, every {} s, down {} s",
+                      KindName(plan.kind), plan.index, plan.after_seconds, plan.every_seconds,
+                      plan.down_seconds);
+      return false;
+    }
+    if (plan.kind == Disruption::kMove && !MoveAddress(plan.new_address, planned.address)) {
+      return false;
+    }
+    planned.next_ns = start_ns + SecondsToNs(plan.after_seconds);
+    planned_.push_back(planned);
+  }
+  return true;
+}
+
+bool Simulator::Impl::MoveAddress(const std::string& text, std::array<uint8_t, 4>& address) const {
+  if (!ParseAddress(text, address)) {
+    KESTO_LOG_ERROR("lidar-sim: cannot move a lidar to {}: not an IPv4 address", text);
+    return false;
+  }
+  if (!options_.allow_non_loopback && !IsLoopback(address)) {
+    KESTO_LOG_ERROR("lidar-sim: cannot move a lidar to {}: not a loopback address", text);
+    return false;
+  }
+  return true;
+}
+
+bool Simulator::Impl::OpenSockets(Model model, const std::string& address, Sockets& out) {
+  Sockets sockets;
+  const ModelPorts ports = PortsOf(model);
   const uint16_t by_role[kPortCount] = {ports.discovery, ports.command, ports.push,
                                         ports.point,     ports.imu,     ports.log};
   std::map<uint16_t, int> opened;
@@ -269,24 +369,36 @@ bool Simulator::Impl::OpenSockets(Runtime& runtime) {
         if (fd != platform::kInvalidSocket) platform::SocketClose(fd);
         KESTO_LOG_ERROR("lidar-sim: cannot bind {}:{}", address, port);
         for (const auto& entry : opened) platform::SocketClose(entry.second);
-        runtime.fds.fill(platform::kInvalidSocket);
         return false;
       }
       it = opened.emplace(port, fd).first;
     }
-    runtime.fds[role] = it->second;
+    sockets.fds[role] = it->second;
   }
   for (Port role : {Port::kDiscovery, Port::kCommand, Port::kLog}) {
-    const int fd = runtime.fds[static_cast<size_t>(role)];
-    if (std::none_of(runtime.receive_sockets.begin(), runtime.receive_sockets.end(),
+    const int fd = sockets.fds[static_cast<size_t>(role)];
+    if (std::none_of(sockets.receive.begin(), sockets.receive.end(),
                      [fd](const auto& entry) { return entry.first == fd; })) {
       // Where the system binds a loopback alias to the wildcard (Wine), this socket also gets
       // datagrams for other lidars of the port; their destination tells whose they are.
       platform::SocketReportDestination(fd);
-      runtime.receive_sockets.emplace_back(fd, by_role[static_cast<size_t>(role)]);
+      sockets.receive.emplace_back(fd, by_role[static_cast<size_t>(role)]);
     }
   }
+  out = std::move(sockets);
   return true;
+}
+
+void Simulator::Impl::CloseLidarSockets(Sockets& sockets) {
+  std::vector<int> closed;
+  for (int fd : sockets.fds) {
+    if (fd == platform::kInvalidSocket) continue;
+    if (std::find(closed.begin(), closed.end(), fd) != closed.end()) continue;
+    platform::SocketClose(fd);
+    closed.push_back(fd);
+  }
+  sockets.fds.fill(platform::kInvalidSocket);
+  sockets.receive.clear();
 }
 
 void Simulator::Impl::WarnOfSharedSource() const {
@@ -308,16 +420,7 @@ void Simulator::Impl::WarnOfSharedSource() const {
 void Simulator::Impl::CloseSockets() {
   if (discovery_fd_ != platform::kInvalidSocket) platform::SocketClose(discovery_fd_);
   discovery_fd_ = platform::kInvalidSocket;
-  for (Runtime& runtime : lidars_) {
-    std::vector<int> closed;
-    for (int fd : runtime.fds) {
-      if (fd == platform::kInvalidSocket) continue;
-      if (std::find(closed.begin(), closed.end(), fd) != closed.end()) continue;
-      platform::SocketClose(fd);
-      closed.push_back(fd);
-    }
-    runtime.fds.fill(platform::kInvalidSocket);
-  }
+  for (Runtime& runtime : lidars_) CloseLidarSockets(runtime.sockets);
 }
 
 void Simulator::Impl::Stop() {
@@ -325,6 +428,12 @@ void Simulator::Impl::Stop() {
   quit_ = true;
   if (thread_.joinable()) thread_.join();
   CloseSockets();
+  std::vector<DisruptRequest> unserved;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    unserved.swap(disrupt_requests_);
+  }
+  for (DisruptRequest& request : unserved) request.done.set_value(false);
 }
 
 void Simulator::Impl::Loop() {
@@ -340,6 +449,9 @@ void Simulator::Impl::Loop() {
 void Simulator::Impl::LoopIteration() {
   uint64_t now = SteadyNs();
   uint64_t next_due = now + static_cast<uint64_t>(kMaxWaitMs) * 1000000;
+  ServeDisruptions(now, &next_due);
+  // Later than any return just made, so what goes out below is stamped after it.
+  now = SteadyNs();
 
   std::vector<LogRequest> requests;
   {
@@ -348,6 +460,7 @@ void Simulator::Impl::LoopIteration() {
   }
   for (const LogRequest& request : requests) {
     Runtime& runtime = lidars_[request.index];
+    if (!runtime.up) continue;  // gone down since it was asked for: lost with the rest
     std::vector<Outgoing> out;
     bool made = false;
     {
@@ -362,7 +475,7 @@ void Simulator::Impl::LoopIteration() {
 
   for (Runtime& runtime : lidars_) {
     ServeStreams(runtime, now, &next_due);
-    if (runtime.lidar->configured() || runtime.lidar->point_host().port != 0) {
+    if (runtime.up && (runtime.lidar->configured() || runtime.lidar->point_host().port != 0)) {
       if (runtime.next_push_ns == 0) runtime.next_push_ns = now;
       if (now >= runtime.next_push_ns) {
         Outgoing push;
@@ -399,7 +512,7 @@ void Simulator::Impl::LoopIteration() {
   std::vector<Watched> watched;
   watched.push_back(Watched{discovery_fd_, kDiscoveryPort, nullptr});
   for (Runtime& runtime : lidars_) {
-    for (const auto& [fd, port] : runtime.receive_sockets) watched.push_back(Watched{fd, port, &runtime});
+    for (const auto& [fd, port] : runtime.sockets.receive) watched.push_back(Watched{fd, port, &runtime});
   }
   for (size_t first = 0; first < watched.size(); first += kSocketsPerSelect) {
     const size_t last = std::min(watched.size(), first + kSocketsPerSelect);
@@ -440,6 +553,8 @@ int Simulator::Impl::Receive(int fd, uint16_t port, Runtime* owner) {
     // socket's own lidar; where loopback aliases are bound to the wildcard, the socket of
     // whichever lidar bound the port last gets the datagrams of all of them.
     Runtime* target = LidarAt(sent_to);
+    // Nothing lives at an address a lidar moved away from: whatever is sent there is lost.
+    if (target == nullptr && vacated_.count(sent_to.address) != 0) continue;
     if (target == nullptr) {
       const bool broadcast = sent_to.address[3] == 255;
       // Every socket of the port gets a copy of a broadcast there; the shared one answers it.
@@ -470,6 +585,10 @@ int Simulator::Impl::Receive(int fd, uint16_t port, Runtime* owner) {
 
 void Simulator::Impl::Dispatch(Runtime& runtime, Port at, const Endpoint& from,
                                const uint8_t* bytes, size_t size) {
+  if (!runtime.up) {
+    runtime.lidar->counters().missed_while_down.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   std::vector<Outgoing> out;
   {
     std::lock_guard<std::mutex> lock(state_mutex_);
@@ -484,8 +603,9 @@ void Simulator::Impl::SendAll(Runtime& runtime, std::vector<Outgoing>& out) {
 
 void Simulator::Impl::Send(Runtime& runtime, Port from, const Endpoint& to, const uint8_t* bytes,
                            size_t size, bool data_packet) {
+  if (!runtime.up) return;  // the callers send nothing while down; this keeps it so
   if (!options_.allow_non_loopback && !IsLoopback(to.address)) return;
-  const int fd = runtime.fds[static_cast<size_t>(from)];
+  const int fd = runtime.sockets.fds[static_cast<size_t>(from)];
   const sockaddr_in destination = ToSockaddr(to);
   LidarCounters& counters = runtime.lidar->counters();
   ++runtime.datagrams;
@@ -542,12 +662,18 @@ void Simulator::Impl::ServeStreams(Runtime& runtime, uint64_t now, uint64_t* nex
     Stream& stream = kind == 0 ? runtime.point : runtime.imu;
     if (!stream.active) continue;
     uint64_t burst = 0;
-    while (burst < kSendBurst && stream.DueNs(stream.sent) <= now) {
+    while (stream.DueNs(stream.sent) <= now) {
       if (StreamBounded(stream, stream.DueNs(stream.sent))) {
         stream.active = false;
         RecordStreamEnd(runtime, kind == 0);
         break;
       }
+      if (!runtime.up || stream.DueNs(stream.sent) < runtime.up_since_ns) {
+        // A dropped lidar streams on into nothing: the packet is lost, and its number with it.
+        ++stream.sent;
+        continue;
+      }
+      if (burst == kSendBurst) break;
       if (kind == 0) {
         SendPoint(runtime);
       } else {
@@ -628,6 +754,8 @@ LidarSnapshot Simulator::Impl::Snapshot(size_t index) const {
     std::lock_guard<std::mutex> lock(state_mutex_);
     const EmulatedLidar& l = *runtime.lidar;
     s.setup = l.setup();
+    s.address = AddressText(l.self().address);
+    s.up = runtime.up;
     s.configured = l.configured();
     s.work_mode = l.work_mode();
     s.point_type = l.point_type();
@@ -651,15 +779,150 @@ LidarSnapshot Simulator::Impl::Snapshot(size_t index) const {
   s.log_replies = get(c.log_replies);
   s.malformed_sent = get(c.malformed_sent);
   s.send_errors = get(c.send_errors);
+  s.reboots = get(c.reboots);
+  s.drops = get(c.drops);
+  s.moves = get(c.moves);
+  s.missed_while_down = get(c.missed_while_down);
   return s;
 }
 
 bool Simulator::Impl::PushLogFile(size_t index, uint8_t log_type, size_t bytes) {
   if (index >= lidars_.size() || !running_) return false;
   std::lock_guard<std::mutex> lock(state_mutex_);
-  if (!lidars_[index].lidar->HasLogHost()) return false;
+  if (!lidars_[index].up || !lidars_[index].lidar->HasLogHost()) return false;
   log_requests_.push_back(LogRequest{index, log_type, bytes});
   return true;
+}
+
+bool Simulator::Impl::Disrupt(size_t index, Disruption kind, double down_seconds,
+                              const std::string& new_address) {
+  if (index >= lidars_.size()) {
+    KESTO_LOG_ERROR("lidar-sim: no lidar {} to {}", index, KindName(kind));
+    return false;
+  }
+  if (!DownTimeFits(down_seconds)) {
+    KESTO_LOG_ERROR("lidar-sim: down time out of range for a {}: {} s", KindName(kind), down_seconds);
+    return false;
+  }
+  std::array<uint8_t, 4> address{};
+  if (kind == Disruption::kMove && !MoveAddress(new_address, address)) return false;
+  std::future<bool> done;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    if (!running_) {
+      KESTO_LOG_ERROR("lidar-sim: cannot {} lidar {}: not running", KindName(kind), index);
+      return false;
+    }
+    disrupt_requests_.push_back(DisruptRequest{index, kind, down_seconds, address, {}});
+    done = disrupt_requests_.back().done.get_future();
+  }
+  return done.get();
+}
+
+void Simulator::Impl::ServeDisruptions(uint64_t now, uint64_t* next_due) {
+  std::vector<DisruptRequest> requests;
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    requests.swap(disrupt_requests_);
+  }
+  for (DisruptRequest& request : requests) {
+    request.done.set_value(
+        Apply(lidars_[request.index], request.kind, request.down_seconds, request.address, now));
+  }
+  for (Planned& planned : planned_) {
+    if (planned.done) continue;
+    if (planned.next_ns <= now) {
+      Apply(lidars_[planned.plan.index], planned.plan.kind, planned.plan.down_seconds,
+            planned.address, now);
+      if (planned.plan.every_seconds > 0) {
+        planned.next_ns += SecondsToNs(planned.plan.every_seconds);
+      } else {
+        planned.done = true;
+        continue;
+      }
+    }
+    *next_due = std::min(*next_due, planned.next_ns);
+  }
+  for (Runtime& runtime : lidars_) {
+    if (runtime.up) continue;
+    if (now >= runtime.down_until_ns) {
+      ComeBack(runtime);
+    } else {
+      *next_due = std::min(*next_due, runtime.down_until_ns);
+    }
+  }
+}
+
+bool Simulator::Impl::Apply(Runtime& runtime, Disruption kind, double down_seconds,
+                            const std::array<uint8_t, 4>& address, uint64_t now) {
+  EmulatedLidar& lidar = *runtime.lidar;
+  if (kind == Disruption::kMove && !Rebind(runtime, address)) return false;
+  const uint64_t until = now + SecondsToNs(down_seconds);
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    if (kind != Disruption::kDrop) lidar.PowerCycle(kind == Disruption::kMove ? address : lidar.self().address);
+    runtime.down_until_ns = runtime.up ? until : std::max(runtime.down_until_ns, until);
+    runtime.up = false;
+  }
+  LidarCounters& counters = lidar.counters();
+  switch (kind) {
+    case Disruption::kReboot: counters.reboots.fetch_add(1, std::memory_order_relaxed); break;
+    case Disruption::kDrop: counters.drops.fetch_add(1, std::memory_order_relaxed); break;
+    case Disruption::kMove: counters.moves.fetch_add(1, std::memory_order_relaxed); break;
+  }
+  if (kind != Disruption::kDrop) {
+    // A lidar that powers up numbers its packets from 0 again; synced stamps still rise.
+    const auto restart = [](Stream& stream) {
+      const uint64_t last_stamp = stream.last_stamp;
+      stream = Stream{};
+      stream.last_stamp = last_stamp;
+    };
+    restart(runtime.point);
+    restart(runtime.imu);
+    runtime.next_push_ns = 0;
+  }
+  RecordDisruption(runtime, KindName(kind), now,
+                   kind == Disruption::kMove ? AddressText(address) : std::string());
+  return true;
+}
+
+bool Simulator::Impl::Rebind(Runtime& runtime, const std::array<uint8_t, 4>& address) {
+  const std::array<uint8_t, 4> old = runtime.lidar->self().address;
+  const std::string text = AddressText(address);
+  if (address == old || by_address_.count(address) != 0) {
+    KESTO_LOG_ERROR("lidar-sim: cannot move the lidar on {} to {}: a lidar is there already",
+                    AddressText(old), text);
+    return false;
+  }
+  Sockets fresh;
+  if (!OpenSockets(runtime.lidar->setup().model, text, fresh)) return false;
+  CloseLidarSockets(runtime.sockets);
+  runtime.sockets = std::move(fresh);
+  const size_t index = by_address_[old];
+  by_address_.erase(old);
+  by_address_[address] = index;
+  vacated_.insert(old);
+  vacated_.erase(address);
+  return true;
+}
+
+void Simulator::Impl::ComeBack(Runtime& runtime) {
+  {
+    std::lock_guard<std::mutex> lock(state_mutex_);
+    runtime.up = true;
+    // Taken under the lock: whoever saw the lidar down saw it before this time.
+    runtime.up_since_ns = SteadyNs();
+  }
+  RecordDisruption(runtime, "up", runtime.up_since_ns, std::string());
+}
+
+void Simulator::Impl::RecordDisruption(const Runtime& runtime, const char* kind, uint64_t now,
+                                       const std::string& extra) {
+  if (!recorder_.enabled()) return;
+  std::string line = std::string(kind) + " " + std::to_string(now) + " " +
+                     std::to_string(WallClockNs());
+  if (!extra.empty()) line += " " + extra;
+  recorder_.Event(runtime.lidar->setup().address, line);
 }
 
 Simulator::Simulator(SimOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
@@ -670,6 +933,15 @@ size_t Simulator::size() const { return impl_->size(); }
 LidarSnapshot Simulator::Snapshot(size_t index) const { return impl_->Snapshot(index); }
 bool Simulator::PushLogFile(size_t index, uint8_t log_type, size_t bytes) {
   return impl_->PushLogFile(index, log_type, bytes);
+}
+bool Simulator::Reboot(size_t index, double down_seconds) {
+  return impl_->Disrupt(index, Disruption::kReboot, down_seconds, std::string());
+}
+bool Simulator::Drop(size_t index, double down_seconds) {
+  return impl_->Disrupt(index, Disruption::kDrop, down_seconds, std::string());
+}
+bool Simulator::Move(size_t index, const std::string& new_address, double down_seconds) {
+  return impl_->Disrupt(index, Disruption::kMove, down_seconds, new_address);
 }
 
 }  // namespace kesto::lidar_sim

@@ -35,8 +35,19 @@
 //    from its log port to the log host (key 0x0009, or the point host's address with
 //    `log_host_port`), and counts the host's replies;
 //  - with `record_dir`, leaves in that folder what a test run of the program checks the host
-//    against: the commands it got, its pushes, the last packet of each bounded stream and the
-//    log files it pushed (recorder.h).
+//    against: the commands it got, its pushes, its reboots, drops and moves, the last packet of
+//    each bounded stream and the log files it pushed (recorder.h);
+//  - is rebooted, dropped off the network or moved to another address when a test says so
+//    (Simulator::Reboot, Drop, Move) or on a schedule (SimOptions::disruptions). While down it
+//    is silent: it sends nothing at all, and what hosts send it is read and dropped unanswered
+//    (counted in missed_while_down). A reboot and a move come back as after a power cycle
+//    (EmulatedLidar::PowerCycle: idle, no host addresses, IMU enable as at start), a move at
+//    its new address only, whose sockets replace the old ones; a drop comes back as it was
+//    and streams on to the same hosts. The data a dropped lidar would have sent is lost, not
+//    sent late: the counter in its packets (bytes 12-15) skips those packets, the snapshot's
+//    point_packets and imu_packets count only packets sent, and a bound by count
+//    (packet_limit) counts the skipped ones with them, as the lidar's own numbering does. After
+//    a reboot or a move the counters in the packets start again from 0.
 //
 // Every datagram goes to the lidar whose address it was sent to, whichever of the port's sockets
 // got it: where the system binds loopback aliases to the wildcard (Wine), the lidars of one port
@@ -95,6 +106,25 @@ struct SilentStart {
   uint16_t key = 0;
 };
 
+// What may happen to a lidar; see Simulator::Reboot, Drop and Move.
+enum class Disruption : uint8_t { kReboot, kDrop, kMove };
+
+// Down time of a reboot or a move when none is given (the command line's default).
+inline constexpr double kDefaultRebootSeconds = 5;
+
+// One disruption of lidar `index` at a time after Start, once or again and again.
+struct DisruptionPlan {
+  Disruption kind = Disruption::kReboot;
+  size_t index = 0;
+  // First time, in seconds after Start.
+  double after_seconds = 0;
+  // 0: once; otherwise again every this many seconds after the previous one (more than
+  // down_seconds).
+  double every_seconds = 0;
+  double down_seconds = kDefaultRebootSeconds;
+  std::string new_address;  // kMove only
+};
+
 struct SimOptions {
   std::vector<LidarSetup> lidars;
   // Bind and send to 127.0.0.0/8 only unless set; other addresses are refused at Start, and
@@ -138,6 +168,9 @@ struct SimOptions {
   // Folder (it must exist) where the lidars record what they sent and were told, for tests that
   // run the emulator as a program (recorder.h); empty: nothing is recorded.
   std::string record_dir;
+  // Reboots, drops and moves the loop thread carries out on its own; checked at Start (index,
+  // times, the address of a move), a move that cannot be made when due is logged and skipped.
+  std::vector<DisruptionPlan> disruptions;
 };
 
 inline constexpr double kLineRatePacketsPerSecond = 86000;
@@ -155,7 +188,13 @@ struct HostEndpoint {
 
 // What one lidar holds and has done. Counters run from Start.
 struct LidarSnapshot {
-  LidarSetup setup;
+  LidarSetup setup;         // as at Start: setup.address is the lidar's first address
+  std::string address;      // where it answers now (another one after a move)
+  bool up = false;          // false while down (rebooting, dropped, moving); false when stopped
+  uint64_t reboots = 0;     // disruptions so far, counted as they start
+  uint64_t drops = 0;
+  uint64_t moves = 0;
+  uint64_t missed_while_down = 0;  // datagrams that reached it while down, dropped unanswered
   bool configured = false;  // acknowledged at least one accepted set-parameters request
   uint8_t work_mode = 0;
   uint8_t point_type = 1;
@@ -198,6 +237,24 @@ class Simulator {
   // Queues a log file of `bytes` generated text bytes of `log_type`; false when the index is out
   // of range, the simulator is not running or the lidar knows no log host.
   bool PushLogFile(size_t index, uint8_t log_type, size_t bytes);
+
+  // Each returns once the loop thread has made the change: the lidar is then down (or, with
+  // `down_seconds` 0, already back). False (one log line for a bad value) when the index is out
+  // of range, the simulator is not running, `down_seconds` is negative or beyond a day, or the
+  // move cannot be made. A disruption of a lidar that is down already applies too: it stays down
+  // until the later of the two ends, and a reboot or move forgets its configuration.
+  //
+  // Power-cycles lidar `index`: silent for `down_seconds`, then back idle and unconfigured.
+  bool Reboot(size_t index, double down_seconds = kDefaultRebootSeconds);
+  // Takes lidar `index` off the network for `down_seconds`; it keeps its configuration.
+  bool Drop(size_t index, double down_seconds);
+  // Re-addresses lidar `index` to `new_address` as a host does (new address, then a reboot):
+  // its sockets move there at once, nothing answers at the old address any more, and after
+  // `down_seconds` it comes back there idle and unconfigured, with the same serial number and
+  // model. False when the address is not IPv4, outside loopback without permission, the
+  // lidar's own or another lidar's, or cannot be bound; the lidar then stays as it was.
+  bool Move(size_t index, const std::string& new_address,
+            double down_seconds = kDefaultRebootSeconds);
 
  private:
   class Impl;

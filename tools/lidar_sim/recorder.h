@@ -11,7 +11,13 @@
 //                                                    (discovery requests are not recorded);
 //                     "log-reply HEX"                the host's reply to a log file push;
 //                     "push T"                       a state push sent, T its local_time_now;
-//                   HEX is the frame's payload in lowercase hexadecimal.
+//                     "reboot T W"                   the lidar went down for a reboot,
+//                     "drop T W"                     went off the network,
+//                     "move T W A"                   went down to come back at address A,
+//                     "up T W"                       came back (after each of these three);
+//                   HEX is the frame's payload in lowercase hexadecimal; T is the steady clock
+//                   in nanoseconds (the clock of local_time_now), W the wall clock in
+//                   nanoseconds since 1970. A is the lidar's first address, also after a move.
 //   A.point, A.imu  the last packet of that stream, written when the stream ends by its count
 //                   or time bound (written aside and renamed, so a reader sees it whole);
 //   A.log-T-F       the text of log file F of log type T, as the lidar pushed it.

@@ -1,11 +1,15 @@
 #include "sim_cli.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "emulated_lidar.h"
 
 namespace kesto::lidar_sim {
 
@@ -41,6 +45,43 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     }
   }
   return parts;
+}
+
+// The flags that disrupt a lidar: what they do and whether they repeat and need a down time.
+struct DisruptionFlag {
+  const char* name;
+  Disruption kind;
+  bool every;
+  bool down_needed;
+};
+constexpr DisruptionFlag kDisruptionFlags[] = {
+    {"--reboot", Disruption::kReboot, false, false},
+    {"--reboot-every", Disruption::kReboot, true, false},
+    {"--drop", Disruption::kDrop, false, true},
+    {"--drop-every", Disruption::kDrop, true, true},
+    {"--move", Disruption::kMove, false, false},
+};
+
+// L:T[:D], or for a move L:T:A[:D]; the lidar index is checked once the lidars are known.
+bool ParseDisruption(const DisruptionFlag& flag, const std::string& text, DisruptionPlan& plan) {
+  const std::vector<std::string> parts = Split(text, ':');
+  const size_t fixed = flag.kind == Disruption::kMove ? 3 : 2;
+  const size_t least = flag.down_needed ? fixed + 1 : fixed;
+  unsigned long long index = 0;
+  double time = 0;
+  if (parts.size() < least || parts.size() > fixed + 1 || !ToUnsigned(parts[0], 100000, index) ||
+      !ToNumber(parts[1], time)) {
+    return false;
+  }
+  plan.kind = flag.kind;
+  plan.index = static_cast<size_t>(index);
+  plan.after_seconds = time;
+  plan.every_seconds = flag.every ? time : 0;
+  if (flag.kind == Disruption::kMove) plan.new_address = parts[2];
+  if (parts.size() == fixed + 1 && !ToNumber(parts[fixed], plan.down_seconds)) return false;
+  if (flag.every && !(plan.every_seconds > plan.down_seconds)) return false;
+  std::array<uint8_t, 4> address{};
+  return flag.kind != Disruption::kMove || ParseAddress(plan.new_address, address);
 }
 
 bool ParseModel(const std::string& text, Model& model) {
@@ -83,6 +124,19 @@ constexpr const char* kOptionsText = R"(  --orbit N              N ORBIT lidars 
   --push-log-every S     send a log file every S seconds per lidar (needs a log host)
   --push-log-bytes N     size of each log file (default 4096)
   --status-every S       a status line per lidar every S seconds (default 5, 0: none)
+  --reboot L:T[:D]       power-cycle lidar L (0 is the first lidar: the --orbit ones, then the
+                         --vela ones, then the --lidar ones in order) T seconds after the start:
+                         silent for D seconds (default 5), then back idle with no host addresses
+  --reboot-every L:E[:D] the same every E seconds (first after E seconds); E greater than D
+  --drop L:T:D           take lidar L off the network T seconds after the start for D seconds:
+                         silent, then back streaming to the same hosts; what it would have sent
+                         meanwhile is lost (the packet counters skip it)
+  --drop-every L:E:D     the same every E seconds (first after E seconds); E greater than D
+  --move L:T:A[:D]       re-address lidar L to A (a loopback address of no other lidar) T
+                         seconds after the start, as a host does it (new address, reboot):
+                         silent on the old address from then on, back on A after D seconds
+                         (default 5), idle, with the same serial number and model
+                         (all five repeatable; times and down times in seconds, fractions allowed)
   --record DIR           record into the existing folder DIR, per lidar: its events (commands,
                          log replies, state pushes), the last packet of each stream once it
                          ends by --count or --stream-seconds, and the log files it pushed
@@ -226,6 +280,12 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     } else if (flag == "--status-every") {
       if (!ToNumber(v, d)) return bad(v);
       out.status_every = d;
+    } else if (const auto it = std::find_if(std::begin(kDisruptionFlags), std::end(kDisruptionFlags),
+                                            [&](const DisruptionFlag& f) { return flag == f.name; });
+               it != std::end(kDisruptionFlags)) {
+      DisruptionPlan plan;
+      if (!ParseDisruption(*it, v, plan)) return bad(v);
+      out.sim.disruptions.push_back(plan);
     } else {
       error = "unknown flag " + flag;
       return false;
@@ -241,19 +301,29 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
   for (size_t i = static_cast<size_t>(orbit); i < generated.size(); ++i) generated[i].model = Model::kVela;
   out.sim.lidars = generated;
   out.sim.lidars.insert(out.sim.lidars.end(), explicit_lidars.begin(), explicit_lidars.end());
+  for (const DisruptionPlan& plan : out.sim.disruptions) {
+    if (plan.index >= out.sim.lidars.size()) {
+      error = "no lidar " + std::to_string(plan.index) + " to disrupt (" +
+              std::to_string(out.sim.lidars.size()) + " lidars, the first is 0)";
+      return false;
+    }
+  }
   return true;
 }
 
 std::string StatusLine(const LidarSnapshot& s) {
-  char line[320];
+  char line[400];
   std::snprintf(line, sizeof line,
-                "%-15s %-5s %-16s %-12s mode %u type %u imu %-3s points %llu imu %llu pushes %llu -> %s",
-                s.setup.address.c_str(), std::string(ModelName(s.setup.model)).c_str(),
+                "%-15s %-5s %-16s %-12s mode %u type %u imu %-3s points %llu imu %llu pushes %llu "
+                "reboots %llu drops %llu moves %llu -> %s",
+                s.address.c_str(), std::string(ModelName(s.setup.model)).c_str(),
                 s.setup.serial.c_str(),
-                s.configured ? "configured" : "unconfigured", s.work_mode, s.point_type,
+                !s.up ? "down" : s.configured ? "configured" : "unconfigured", s.work_mode, s.point_type,
                 s.imu_enabled ? "on" : "off", static_cast<unsigned long long>(s.point_packets),
                 static_cast<unsigned long long>(s.imu_packets),
                 static_cast<unsigned long long>(s.state_pushes),
+                static_cast<unsigned long long>(s.reboots), static_cast<unsigned long long>(s.drops),
+                static_cast<unsigned long long>(s.moves),
                 s.point_host.port == 0
                     ? "no host"
                     : (s.point_host.address + ":" + std::to_string(s.point_host.port)).c_str());

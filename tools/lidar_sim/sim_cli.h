@@ -23,7 +23,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
 
 const char* UsageText();
 
-// One line about one lidar: configured or not, what it sent, where it streams.
+// One line about one lidar: down, configured or not, what it sent and went through, where it
+// streams.
 std::string StatusLine(const LidarSnapshot& s);
 
 }  // namespace kesto::lidar_sim

@@ -21,16 +21,6 @@ namespace {
 
 const Bytes kWorkMode1 = {1, 0, 0, 0, 0x1A, 0, 1, 0, 1};
 
-// Waits for a condition on the simulator's counters, with a generous deadline.
-template <typename Condition>
-bool WaitFor(Condition condition) {
-  for (int i = 0; i < 1000; ++i) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return condition();
-}
-
 class ModesTest : public SessionTest {
  protected:
   ModesTest() { start_in_setup_ = false; }

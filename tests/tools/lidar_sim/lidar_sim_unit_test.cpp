@@ -90,6 +90,43 @@ TEST(CommandLineTest, ModelCountsAddressesAndModes) {
   EXPECT_EQ(cli.sim.record_dir, "/tmp/rec");
 }
 
+TEST(CommandLineTest, RebootsDropsAndMovesOnceOrAgainAndAgain) {
+  const char* argv[] = {"lidar-sim", "--orbit", "2", "--vela", "1",
+                        "--reboot", "0:10",          "--reboot", "1:2.5:0.5",
+                        "--reboot-every", "2:30:3",  "--drop", "1:4:1.5",
+                        "--drop-every", "0:20:2",    "--move", "2:12:127.0.0.12",
+                        "--move", "0:40:127.0.0.20:0.5"};
+  CliOptions cli;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(static_cast<int>(std::size(argv)), argv, cli, error)) << error;
+  struct Expected {
+    Disruption kind;
+    size_t index;
+    double after, every, down;
+    const char* address;
+  };
+  const Expected expected[] = {
+      {Disruption::kReboot, 0, 10, 0, kDefaultRebootSeconds, ""},
+      {Disruption::kReboot, 1, 2.5, 0, 0.5, ""},
+      {Disruption::kReboot, 2, 30, 30, 3, ""},
+      {Disruption::kDrop, 1, 4, 0, 1.5, ""},
+      {Disruption::kDrop, 0, 20, 20, 2, ""},
+      {Disruption::kMove, 2, 12, 0, kDefaultRebootSeconds, "127.0.0.12"},
+      {Disruption::kMove, 0, 40, 0, 0.5, "127.0.0.20"},
+  };
+  ASSERT_EQ(cli.sim.disruptions.size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    SCOPED_TRACE(i);
+    const DisruptionPlan& plan = cli.sim.disruptions[i];
+    EXPECT_EQ(plan.kind, expected[i].kind);
+    EXPECT_EQ(plan.index, expected[i].index);
+    EXPECT_EQ(plan.after_seconds, expected[i].after);
+    EXPECT_EQ(plan.every_seconds, expected[i].every);
+    EXPECT_EQ(plan.down_seconds, expected[i].down);
+    EXPECT_EQ(plan.new_address, expected[i].address);
+  }
+}
+
 TEST(CommandLineTest, BadInputIsRefusedWithAReason) {
   const std::vector<std::vector<const char*>> bad = {
       {"lidar-sim", "--rate"},          {"lidar-sim", "--rate", "-5"},
@@ -99,6 +136,12 @@ TEST(CommandLineTest, BadInputIsRefusedWithAReason) {
       {"lidar-sim", "--silent-first", "2"},  {"lidar-sim", "--silent-first", "2:0x10000"},
       {"lidar-sim", "--silent-first", "x:0x0101"}, {"lidar-sim", "--silent-first", "1:2:3:4"},
       {"lidar-sim", "--record", ""},
+      {"lidar-sim", "--reboot", "0"},              {"lidar-sim", "--reboot", "0:1:2:3"},
+      {"lidar-sim", "--reboot", "1:5"},            // one lidar only: 0
+      {"lidar-sim", "--reboot", "0:-1"},           {"lidar-sim", "--drop", "0:5"},
+      {"lidar-sim", "--drop-every", "0:2:2"},      {"lidar-sim", "--reboot-every", "0:3"},
+      {"lidar-sim", "--move", "0:5"},              {"lidar-sim", "--move", "0:5:127.0.0"},
+      {"lidar-sim", "--move", "0:5:127.0.0.9:x"},  {"lidar-sim", "--move-every", "0:5:127.0.0.9"},
   };
   for (const auto& argv : bad) {
     CliOptions cli;

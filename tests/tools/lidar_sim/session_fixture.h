@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -45,18 +47,28 @@ inline const std::vector<LidarUnderTest> kLidars = {
 // The address a lidar's datagrams come from: its own, except where the system sends those of
 // every loopback alias from 127.0.0.1 (Wine). The tests then tell the lidars apart by what they
 // say, and by their snapshots.
-inline std::string SourceOf(const LidarUnderTest& lidar) {
+inline std::string SourceOf(const std::string& address) {
   static std::map<std::string, std::string> found;  // the test thread's
-  auto it = found.find(lidar.address);
+  auto it = found.find(address);
   if (it == found.end()) {
     in_addr local{};
-    local.s_addr = lidar::TextToHandle(lidar.address);
+    local.s_addr = lidar::TextToHandle(address);
     const in_addr source = platform::SocketSourceAddressFor(local);
     const bool own = source.s_addr == htonl(INADDR_ANY);
-    it = found.emplace(lidar.address, own ? lidar.address : lidar::HandleToText(source.s_addr))
-             .first;
+    it = found.emplace(address, own ? address : lidar::HandleToText(source.s_addr)).first;
   }
   return it->second;
+}
+inline std::string SourceOf(const LidarUnderTest& lidar) { return SourceOf(lidar.address); }
+
+// Waits for a condition on the simulator's counters, with a generous deadline (10 s).
+template <typename Condition>
+bool WaitFor(Condition condition) {
+  for (int i = 0; i < 1000; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
 }
 
 inline constexpr uint16_t kCommandPort = 50100;
