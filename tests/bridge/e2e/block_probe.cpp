@@ -4,7 +4,7 @@
 // Octave can reach it.
 //
 // Usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS]
-//        block_probe --fill | --unlink
+//        block_probe --fill | --unlink | --changes SECONDS
 // RECORD_DIR holds A.point and A.imu for each lidar A; LAST_TYPE is the data type of the last
 // write (1: the point streams ended last, 0: the IMU streams did), which decides whether the
 // matrix shows the point records or the IMU values. Both lidars write the one block and which of
@@ -14,7 +14,9 @@
 // --fill makes a fresh block of bytes 0xA5 before a run, so that a byte the bridge fails to
 // write shows, whatever an earlier run left there; where the block dies with its last handle
 // (Windows) the next writer finds a fresh zero-filled one anyway. --unlink removes the block's
-// name after a run where it outlives its users (POSIX).
+// name after a run where it outlives its users (POSIX). --changes waits at most SECONDS for the
+// block to be written again, mid-run: status 0 when lidartap5 gives another matrix than at the
+// probe's start (a lidar that was down streams again).
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -84,10 +86,33 @@ int main(int argc, char** argv) {
   using kesto::test::FakeMexHost;
   namespace platform = kesto::platform;
   const std::string mode = argc == 2 ? argv[1] : "";
+  if (argc == 3 && std::string(argv[1]) == "--changes") {
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(static_cast<long long>(std::atof(argv[2]) * 1000));
+    const kesto::test::MexCall first = FakeMexHost::Call(mexFunction, 1, 0);
+    if (first.failed) {
+      std::fprintf(stderr, "block_probe: lidartap5 failed: %s\n", first.error.c_str());
+      return 1;
+    }
+    for (;;) {
+      const kesto::test::MexCall now = FakeMexHost::Call(mexFunction, 1, 0);
+      if (!now.failed && now.values != first.values) {
+        std::printf("block_probe: the block is written again\n");
+        FakeMexHost::Clear();
+        return 0;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::fprintf(stderr, "block_probe: the block was not written again in %s s\n", argv[2]);
+    FakeMexHost::Clear();
+    return 1;
+  }
   const int last_type = argc >= 3 ? std::atoi(argv[2]) : -1;
   if (mode != "--fill" && mode != "--unlink" &&
       (argc < 3 || argc > 4 || (last_type != 0 && last_type != 1))) {
-    std::fprintf(stderr, "usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS] | --fill | --unlink\n");
+    std::fprintf(stderr, "usage: block_probe RECORD_DIR LAST_TYPE [DEADLINE_SECONDS] | --fill | --unlink | "
+                 "--changes SECONDS\n");
     return 2;
   }
   if (mode == "--unlink") {

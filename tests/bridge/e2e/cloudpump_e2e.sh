@@ -3,7 +3,7 @@
 # against lidar-sim's emulated lidars, one ORBIT (127.0.0.2) and one VELA (127.0.0.3), on
 # loopback. Runs inside the private network namespace CTest is given (scripts/test.sh).
 #
-# Usage: cloudpump_e2e.sh session|bad-config|hostile
+# Usage: cloudpump_e2e.sh session|bad-config|hostile|reboot|unplug|move|two-lidars|slow
 #   session     discovery, firmware query and configuration as the lidars record them; the
 #               information-change, work mode, point type and internal-info lines with the
 #               ports the lidars report, the internal-info query answered only at its third
@@ -16,7 +16,13 @@
 #   hostile     unknown lidars with hostile serial numbers and a storm of malformed datagrams on
 #               every host port, then the real lidars with damaged frames among their sound ones:
 #               cloudpump keeps running, the block holds the last packets the lidars sent, Ctrl-C
-#               ends it with status 0, and it wrote nothing outside its log store.
+#               ends it with status 0, and it wrote nothing outside its log store;
+#   reboot      a lidar reboots mid-stream: one "lost" line, one "is back" line, its whole set-up
+#               again on the wire, and the block written again within 3 s of its return;
+#   unplug      a lidar's cable is pulled for 5 s: the same, its configuration kept meanwhile;
+#   move        a lidar moves to a new address: a new lidar there, the old address lost;
+#   two-lidars  one of two lidars reboots: the other is never lost nor set up again;
+#   slow        a lidar that misses one or two discovery periods, again and again, is never lost.
 # Environment (set by CTest, tests/bridge/e2e/CMakeLists.txt):
 #   E2E_PUMP           cloudpump, or cloudpump.exe with E2E_WINE the program that runs it
 #   E2E_SIM            lidar-sim (native)        E2E_HOSTILE  hostile_sender (native)
@@ -388,11 +394,108 @@ scenario_hostile() {
   [ -z "$stray" ] || fail "the log store holds more than log type folders: $stray"
 }
 
+# Lidars that come and go: the emulator reboots, unplugs or moves a lidar mid-stream while
+# cloudpump runs on.
+come_and_go_start() {  # lidar-sim arguments...
+  "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
+  start_sim "$@" --rate 100 --imu-rate 50
+  start_pump
+}
+lines_starting() { events "$1" | { grep -c "^$2 " || true; }; }  # address, first word
+set_ups() { occurrences "LidarInfoChangeCallback Lidar handle: $1 SN: "; }  # handle
+at_least() { [ "$("${@:2}")" -ge "$1" ]; }  # count, command printing a number
+lost_line() { echo "Lidar ${serial[$1]:0:15} ($1) lost."; }
+back_line() { echo "Lidar ${serial[$1]:0:15} ($1) is back."; }
+orbit_lidar=(--lidar "orbit@127.0.0.2/${serial[127.0.0.2]}")
+vela_lidar=(--lidar "vela@127.0.0.3/${serial[127.0.0.3]}")
+
+# The lidar at `a` was lost once and is back once, set up again, and streams into the block.
+expect_return() {  # address
+  local a=$1
+  wait_for "first set-up of $a" at_least 1 set_ups "${handle[$a]}"
+  wait_for "the lost line of $a" contains "$(lost_line "$a")"
+  wait_for "the back line of $a" contains "$(back_line "$a")"
+  "${wine[@]}" "$E2E_PROBE" --changes 3 || fail "$a: no data in the block within 3 s of its return"
+  wait_for "second set-up of $a" at_least 2 set_ups "${handle[$a]}"
+}
+
+# Its whole set-up reached the lidar at least `n` times.
+expect_set_ups_on_the_wire() {  # address, n
+  local a=$1 n=$2 expected
+  for expected in \
+    "command 0x0101 answered 010000001080" \
+    "command 0x0100 answered ${config_hex[$a]}" \
+    "command 0x0100 answered 010000001a00010001" \
+    "command 0x0101 answered ${query_keys_hex[$a]}"; do
+    wait_for "$a getting '$expected' $n times" at_least "$n" event_count "$a" "$expected"
+  done
+}
+
+scenario_reboot() {
+  come_and_go_start "${orbit_lidar[@]}" --reboot 0:6:4
+  expect_return 127.0.0.2
+  expect_set_ups_on_the_wire 127.0.0.2 2
+  interrupt_pump
+  interrupt_sim
+  [ "$(occurrences "$(lost_line 127.0.0.2)")" -eq 1 ] || fail "not one lost line"
+  [ "$(occurrences "$(back_line 127.0.0.2)")" -eq 1 ] || fail "not one back line"
+}
+
+scenario_unplug() {
+  come_and_go_start "${vela_lidar[@]}" --drop 0:6:5
+  expect_return 127.0.0.3
+  expect_set_ups_on_the_wire 127.0.0.3 2
+  interrupt_pump
+  interrupt_sim
+  [ "$(occurrences "$(back_line 127.0.0.3)")" -eq 1 ] || fail "not one back line"
+}
+
+scenario_move() {
+  local moved=127.0.0.12 moved_handle=201326719  # 127.0.0.12 in network byte order
+  come_and_go_start "${orbit_lidar[@]}" --move 0:6:$moved:1
+  wait_for "first set-up" at_least 1 set_ups "${handle[127.0.0.2]}"
+  wait_for "the set-up at the new address" at_least 1 set_ups "$moved_handle"
+  "${wine[@]}" "$E2E_PROBE" --changes 3 || fail "no data in the block from the new address"
+  wait_for "the old address lost" contains "$(lost_line 127.0.0.2)"
+  interrupt_pump
+  interrupt_sim
+  ! contains "$(back_line 127.0.0.2)" || fail "the old address came back"
+  [ "$(set_ups "${handle[127.0.0.2]}")" -eq 1 ] || fail "the old address was set up again"
+}
+
+scenario_two_lidars() {
+  come_and_go_start "${orbit_lidar[@]}" "${vela_lidar[@]}" --reboot 0:6:4
+  wait_for "first set-up of 127.0.0.3" at_least 1 set_ups "${handle[127.0.0.3]}"
+  expect_return 127.0.0.2
+  interrupt_pump
+  interrupt_sim
+  ! contains "$(lost_line 127.0.0.3)" || fail "the lidar that stayed was reported lost"
+  [ "$(set_ups "${handle[127.0.0.3]}")" -eq 1 ] || fail "the lidar that stayed was set up again"
+  [ "$(event_count 127.0.0.3 "command 0x0100 answered ${config_hex[127.0.0.3]}")" -eq 1 ] ||
+    fail "the lidar that stayed was configured again"
+}
+
+scenario_slow() {
+  # Silent for 1.5 s every 3 s: one or two discovery periods missed each time, never three.
+  come_and_go_start "${vela_lidar[@]}" --drop-every 0:3:1.5
+  wait_for "first set-up" at_least 1 set_ups "${handle[127.0.0.3]}"
+  wait_for "four silences" at_least 4 lines_starting 127.0.0.3 up
+  interrupt_pump
+  interrupt_sim
+  ! contains "$(lost_line 127.0.0.3)" || fail "a lidar that missed at most two periods was lost"
+  [ "$(set_ups "${handle[127.0.0.3]}")" -eq 1 ] || fail "set up again"
+}
+
 case $scenario in
   session) scenario_session ;;
   bad-config) scenario_bad_config ;;
   hostile) scenario_hostile ;;
-  *) echo "usage: $0 session|bad-config|hostile" >&2; exit 2 ;;
+  reboot) scenario_reboot ;;
+  unplug) scenario_unplug ;;
+  move) scenario_move ;;
+  two-lidars) scenario_two_lidars ;;
+  slow) scenario_slow ;;
+  *) echo "usage: $0 session|bad-config|hostile|reboot|unplug|move|two-lidars|slow" >&2; exit 2 ;;
 esac
 passed=yes
 echo "cloudpump_e2e $scenario: passed"
