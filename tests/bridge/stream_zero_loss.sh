@@ -4,9 +4,12 @@
 # emulator sends exactly PACKETS point packets per lidar at a real lidar's rate; the loop must
 # see every one of them, in order, with no counted loss. Loopback only: CTest runs inside a
 # private network namespace (scripts/test.sh).
-# Usage: stream_zero_loss.sh CLOUDPUMP LIDAR_SIM WRITE_CONFIG OCTAVE_CLI MEX_DIR SCRIPT PACKETS
+# With "reboot" after PACKETS, the ORBIT lidar reboots mid-stream and is set up again: the loop
+# must then see exactly the packets each lidar sent (the emulator's own counts), still with no
+# counted loss and no writer restart.
+# Usage: stream_zero_loss.sh CLOUDPUMP LIDAR_SIM WRITE_CONFIG OCTAVE_CLI MEX_DIR SCRIPT PACKETS [reboot]
 set -eu
-pump=$1 sim=$2 write_config=$3 octave=$4 mex_dir=$5 script=$6 packets=$7
+pump=$1 sim=$2 write_config=$3 octave=$4 mex_dir=$5 script=$6 packets=$7 variant=${8:-}
 
 work=$(mktemp -d)
 pump_pid= sim_pid= octave_pid=
@@ -40,17 +43,37 @@ pump_pid=$!
 wait_for 20 grep -q "Init kesto lidars succ." pump.log || fail "cloudpump did not start"
 
 # The reader's first call starts at the newest packet, so it starts before the lidars exist.
+quiet=
+[ "$variant" = reboot ] && quiet=3
 KESTO_MEX_DIR=$mex_dir KESTO_ZERO_LOSS_PACKETS=$packets KESTO_ZERO_LOSS_READY=$work/ready \
-  "$octave" --no-gui -q "$script" >octave.log 2>&1 &
+  KESTO_ZERO_LOSS_QUIET=$quiet "$octave" --no-gui -q "$script" >octave.log 2>&1 &
 octave_pid=$!
 wait_for 60 test -f ready || fail "the Octave reader did not start"
 
-"$sim" --orbit 1 --vela 1 --count "$packets" --status-every 0 >sim.log 2>&1 &
+if [ "$variant" = reboot ]; then
+  "$sim" --orbit 1 --vela 1 --count "$packets" --status-every 1 --reboot 0:4:4 >sim.log 2>&1 &
+else
+  "$sim" --orbit 1 --vela 1 --count "$packets" --status-every 0 >sim.log 2>&1 &
+fi
 sim_pid=$!
 
 wait "$octave_pid" || fail "the Octave reader failed"
 octave_pid=
 cat octave.log
+
+if [ "$variant" = reboot ]; then
+  grep -q "Lidar .* (127.0.0.2) is back." pump.log || fail "the ORBIT lidar was not back"
+  # The emulator's last status line of each lidar: the point packets it sent in all.
+  for lidar in "127.0.0.2 33554559" "127.0.0.3 50331775"; do
+    set -- $lidar
+    sent=$(grep "^$1 " sim.log | tail -n 1 | sed -n 's/.* points \([0-9]*\) .*/\1/p')
+    got=$(sed -n "s/^zero_loss: lidar $2 received \([0-9]*\)$/\1/p" octave.log)
+    [ -n "$sent" ] && [ "$sent" = "$got" ] || fail "lidar $1 sent ${sent:-?} point packets, the loop got ${got:-?}"
+    echo "lidar $1: sent $sent, received $got"
+  done
+  [ "$(grep "^127.0.0.2 " sim.log | tail -n 1 | sed -n 's/.* reboots \([0-9]*\) .*/\1/p')" = 1 ] ||
+    fail "the ORBIT lidar did not reboot once"
+fi
 
 kill -INT "$pump_pid"
 status=0
