@@ -19,10 +19,14 @@ stages=("$@")
 
 "$root/scripts/install-deps.sh"
 
-# Runs a command in a fresh network namespace holding only loopback, when we may make one.
+# Runs a command in a fresh network namespace holding only loopback, when we may make one. The
+# namespace's ephemeral ports start above every fixed port the kit and its tests bind (up to
+# 59000): a socket bound to port 0 by one test can then never take port 56000 from another.
 isolated() {
   if unshare -n true 2>/dev/null; then
-    unshare -n sh -c 'ip link set lo up && exec "$@"' isolated "$@"
+    unshare -n sh -c 'ip link set lo up &&
+      { sysctl -qw net.ipv4.ip_local_port_range="61000 65535" 2>/dev/null || true; } &&
+      exec "$@"' isolated "$@"
   else
     echo "note: no private network namespace here; tests use loopback only" >&2
     "$@"
