@@ -95,7 +95,11 @@ class PcapngReader final : public FormatReader {
   ReadStatus ReadBlockAfterType(ByteSource& source, uint32_t& type, std::string& error) {
     const std::string at = AtByte(block_start_);
     // A section header's length is in the byte order its magic (after the length) announces.
-    const bool section = block_.size() == 4 && FileOrder{}.U32(block_.data()) == kSectionHeader;
+    // libpcap skips, as any unknown block, a section header between the file's first one and
+    // its first interface; so does this reader, so that what one reads the other reads alike.
+    const bool section = block_.size() == 4 && FileOrder{}.U32(block_.data()) == kSectionHeader &&
+                         (block_start_ == 0 || any_interface_);
+    section_block_ = section;
     const size_t head = section ? 12 : 8;
     if (block_.size() < 4 || source.Append(block_, head - 4) < head - 4) {
       error = at + "block header truncated";
@@ -122,7 +126,9 @@ class PcapngReader final : public FormatReader {
               " runs past the end of the file";
       return ReadStatus::kError;
     }
-    if (order_.U32(&block_[total - 4]) != total) {
+    // The file's first block is spared this check, as libpcap spares it: captures that
+    // libpcap reads are read here too.
+    if (block_start_ != 0 && order_.U32(&block_[total - 4]) != total) {
       error = at + "block of type " + Num(type) + " ends with a length other than its own";
       return ReadStatus::kError;
     }
@@ -134,11 +140,13 @@ class PcapngReader final : public FormatReader {
     const uint8_t* body = block_.data() + 8;
     const size_t size = block_.size() - 12;
     const std::string at = AtByte(block_start_);
+    if (type == kSectionHeader && !section_block_) return true;
     switch (type) {
       case kSectionHeader: {
         if (size < 16) return Short(at, "section header", error);
         const uint16_t major = order_.U16(body + 4), minor = order_.U16(body + 6);
-        if (major != 1 || (minor != 0 && minor != 2)) {
+        // Minor versions are told apart only in the file's first section, as libpcap does.
+        if (major != 1 || (block_start_ == 0 && minor != 0 && minor != 2)) {
           error = at + "unsupported pcapng version " + Num(major) + "." + Num(minor);
           return false;
         }
@@ -192,9 +200,10 @@ class PcapngReader final : public FormatReader {
       error = at + "packet on interface " + Num(id) + ", which its section does not describe";
       return false;
     }
-    if (captured > kMaxPacketBytes) {
-      error = at + "packet of " + Num(captured) + " captured bytes, more than the largest packet (" +
-              Num(kMaxPacketBytes) + ")";
+    // More than the interface promised to keep (at most the largest packet) is damage.
+    if (captured > interfaces_[id].snaplen) {
+      error = at + "packet of " + Num(captured) + " captured bytes on an interface that keeps at most " +
+              Num(interfaces_[id].snaplen);
       return false;
     }
     packet.bytes.assign(bytes, bytes + captured);
@@ -220,7 +229,11 @@ class PcapngReader final : public FormatReader {
       if (padded > size - pos) return Short(at, "interface option", error);
       const uint8_t* value = body + pos;
       pos += padded;
-      if (code == kOptionEnd) break;
+      if (code == kOptionEnd) {
+        if (length == 0) break;
+        error = at + "interface options end with a non-empty end-of-options";
+        return false;
+      }
       if (code == kOptionTsResol) {
         if (length != 1 || have_resolution) {
           error = at + "interface with a malformed or repeated time stamp resolution";
@@ -260,6 +273,7 @@ class PcapngReader final : public FormatReader {
   bool any_interface_ = false;
   std::vector<uint8_t> block_;
   uint64_t block_start_ = 0;
+  bool section_block_ = false;  // block_ starts a section
 };
 
 }  // namespace
