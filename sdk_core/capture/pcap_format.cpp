@@ -3,6 +3,7 @@
 // nanoseconds.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "format_reader.h"
@@ -18,8 +19,12 @@ constexpr size_t kRecordHeaderBytes = 16;
 
 class PcapReader final : public FormatReader {
  public:
-  PcapReader(FileOrder order, bool nano, uint32_t link_type, uint32_t snaplen)
-      : order_(order), nano_(nano), link_type_(link_type), snaplen_(snaplen) {}
+  // Writers of versions before 2.3 stored the two lengths the other way round; in 2.3 files
+  // either order occurs, and the captured length is the smaller.
+  enum class Lengths { kInOrder, kSwapped, kMaybeSwapped };
+
+  PcapReader(FileOrder order, bool nano, uint32_t link_type, uint32_t snaplen, Lengths lengths)
+      : order_(order), nano_(nano), link_type_(link_type), snaplen_(snaplen), lengths_(lengths) {}
 
   ReadStatus Next(ByteSource& source, CapturedPacket& packet, std::string& error) override {
     const uint64_t start = source.offset();
@@ -32,8 +37,11 @@ class PcapReader final : public FormatReader {
     }
     const uint32_t seconds = order_.U32(&header_[0]);
     const uint32_t fraction = order_.U32(&header_[4]);
-    const uint32_t captured = order_.U32(&header_[8]);
-    const uint32_t original = order_.U32(&header_[12]);
+    uint32_t captured = order_.U32(&header_[8]);
+    uint32_t original = order_.U32(&header_[12]);
+    if (lengths_ == Lengths::kSwapped || (lengths_ == Lengths::kMaybeSwapped && captured > original)) {
+      std::swap(captured, original);
+    }
     if (captured > kMaxPacketBytes) {
       error = AtByte(start) + "record claims " + std::to_string(captured) +
               " captured bytes, more than the largest packet (" +
@@ -62,6 +70,7 @@ class PcapReader final : public FormatReader {
   bool nano_;
   uint32_t link_type_;
   uint32_t snaplen_;
+  Lengths lengths_;
   std::vector<uint8_t> header_;
 };
 
@@ -92,7 +101,8 @@ std::unique_ptr<FormatReader> OpenPcap(ByteSource& source, const uint8_t* magic,
   }
   const uint16_t major = order.U16(&header[0]);
   const uint16_t minor = order.U16(&header[2]);
-  if (major != 2 || minor > 4) {
+  // 543.0: an old system's own number for 2.0-like files.
+  if (!((major == 2 && minor <= 4) || (major == 543 && minor == 0))) {
     error = "unsupported pcap version " + std::to_string(major) + "." + std::to_string(minor);
     return nullptr;
   }
@@ -100,7 +110,10 @@ std::unique_ptr<FormatReader> OpenPcap(ByteSource& source, const uint8_t* magic,
   if (snaplen == 0 || snaplen > kMaxPacketBytes) snaplen = kMaxPacketBytes;
   // The upper bits of the link-type field carry frame check sequence flags, not the type.
   const uint32_t link_type = order.U32(&header[16]) & 0xFFFFu;
-  return std::make_unique<PcapReader>(order, nano, link_type, snaplen);
+  const PcapReader::Lengths lengths = major != 2 || minor < 3 ? PcapReader::Lengths::kSwapped
+                                      : minor == 3               ? PcapReader::Lengths::kMaybeSwapped
+                                                                 : PcapReader::Lengths::kInOrder;
+  return std::make_unique<PcapReader>(order, nano, link_type, snaplen, lengths);
 }
 
 }  // namespace kesto::capture

@@ -58,5 +58,35 @@ TEST(CaptureLibpcap, UnknownLinkTypeAlike) {
   EXPECT_EQ(CompareWithLibpcap(ng.bytes()), "");
 }
 
+TEST(CaptureLibpcap, OldVersionsSwappedLengthsAlike) {
+  const Bytes frame = Frame(1, Ipv4Udp(UdpSpec{}));
+  const uint32_t size = static_cast<uint32_t>(frame.size());
+  for (const uint16_t major : {2, 543}) {
+    for (unsigned minor = 0; minor <= (major == 2 ? 4u : 0u); ++minor) {
+      for (const bool big : {false, true}) {
+        PcapFile file(big, false, 1, 65535, major, static_cast<uint16_t>(minor));
+        file.Add(1, 0, frame, size + 40);        // captured, then original length
+        file.Add(2, 0, frame, size, size + 40);  // the other way round
+        file.Add(3, 0, frame);
+        EXPECT_EQ(CompareWithLibpcap(file.bytes()), "") << major << "." << minor << (big ? " big" : "");
+      }
+    }
+  }
+}
+
+TEST(CaptureLibpcap, SectionsOfBothByteOrdersAlikeUpToLibpcapsRefusal) {
+  const Bytes frame = Frame(1, Ipv4Udp(UdpSpec{}));
+  for (const bool big : {false, true}) {
+    PcapngFile file(big);
+    file.Interface(1);
+    file.Enhanced(0, 1, frame);
+    file.Section(!big);
+    file.Interface(1);
+    file.Enhanced(0, 2, frame);
+    EXPECT_EQ(CompareWithLibpcap(file.bytes()), "");
+    EXPECT_NE(LibpcapError(file.bytes()), "");
+  }
+}
+
 }  // namespace
 }  // namespace kesto::capture::testing
