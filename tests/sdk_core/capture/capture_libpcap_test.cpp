@@ -61,7 +61,7 @@ TEST(CaptureLibpcap, UnknownLinkTypeAlike) {
 TEST(CaptureLibpcap, OldVersionsSwappedLengthsAlike) {
   const Bytes frame = Frame(1, Ipv4Udp(UdpSpec{}));
   const uint32_t size = static_cast<uint32_t>(frame.size());
-  for (const uint16_t major : {2, 543}) {
+  for (const uint16_t major : {uint16_t{2}, uint16_t{543}}) {
     for (unsigned minor = 0; minor <= (major == 2 ? 4u : 0u); ++minor) {
       for (const bool big : {false, true}) {
         PcapFile file(big, false, 1, 65535, major, static_cast<uint16_t>(minor));
