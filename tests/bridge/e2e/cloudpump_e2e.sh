@@ -431,24 +431,20 @@ expect_set_ups_on_the_wire() {  # address, n
   done
 }
 
-scenario_reboot() {
-  come_and_go_start "${orbit_lidar[@]}" --reboot 0:6:4
-  expect_return 127.0.0.2
-  expect_set_ups_on_the_wire 127.0.0.2 2
+# One lidar goes away and comes back: lost once, back once, set up twice on the wire.
+scenario_return() {  # address, lidar-sim arguments...
+  local a=$1
+  shift
+  come_and_go_start "$@"
+  expect_return "$a"
+  expect_set_ups_on_the_wire "$a" 2
   interrupt_pump
   interrupt_sim
-  [ "$(occurrences "$(lost_line 127.0.0.2)")" -eq 1 ] || fail "not one lost line"
-  [ "$(occurrences "$(back_line 127.0.0.2)")" -eq 1 ] || fail "not one back line"
+  [ "$(occurrences "$(lost_line "$a")")" -eq 1 ] || fail "not one lost line"
+  [ "$(occurrences "$(back_line "$a")")" -eq 1 ] || fail "not one back line"
 }
-
-scenario_unplug() {
-  come_and_go_start "${vela_lidar[@]}" --drop 0:6:5
-  expect_return 127.0.0.3
-  expect_set_ups_on_the_wire 127.0.0.3 2
-  interrupt_pump
-  interrupt_sim
-  [ "$(occurrences "$(back_line 127.0.0.3)")" -eq 1 ] || fail "not one back line"
-}
+scenario_reboot() { scenario_return 127.0.0.2 "${orbit_lidar[@]}" --reboot 0:6:4; }
+scenario_unplug() { scenario_return 127.0.0.3 "${vela_lidar[@]}" --drop 0:6:5; }
 
 scenario_move() {
   local moved=127.0.0.12 moved_handle=201326719  # 127.0.0.12 in network byte order
