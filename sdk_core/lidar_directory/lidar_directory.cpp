@@ -36,6 +36,22 @@ const char* StateName(LidarState state) {
   return "unknown";
 }
 
+// A view lidar's route before its internal information is known: commands, pushes and log
+// pushes come from the model's own ports and the command port its reply names; its data is
+// routed once the internal information has named the data ports.
+Route LidarDirectory::ViewRoute(uint8_t dev_type, uint16_t cmd_port) {
+  Route route;
+  route.dev_type = dev_type;
+  if (const LidarModel* model = FindModel(dev_type)) {
+    route.lidar = model->lidar_ports;
+    route.lidar.push_msg_port = model->push_source_port;
+  }
+  route.lidar.cmd_data_port = cmd_port;
+  route.lidar.point_data_port = 0;
+  route.lidar.imu_data_port = 0;
+  return route;
+}
+
 void LidarDirectory::Start(DirectorySettings settings) {
   std::lock_guard<std::mutex> lock(mutex_);
   settings_ = std::move(settings);
@@ -150,15 +166,7 @@ SetupDecision LidarDirectory::OnDiscoveryReply(uint32_t handle, const DetectionD
     record.handle = handle;
     record.route_type = data.dev_type;
     record.lidar_ip = HandleToText(handle);
-    record.route.dev_type = data.dev_type;
-    // Commands, pushes and log pushes come from the model's own ports; data is routed once the
-    // lidar's internal information has named its data ports.
-    if (const LidarModel* model = FindModel(data.dev_type)) {
-      record.route.lidar = model->lidar_ports;
-      record.route.lidar.push_msg_port = model->push_source_port;
-    }
-    record.route.lidar.point_data_port = 0;
-    record.route.lidar.imu_data_port = 0;
+    record.route = ViewRoute(data.dev_type, data.cmd_port);
     it = records_.find(handle);
     PublishLocked();
   }
@@ -172,10 +180,11 @@ SetupDecision LidarDirectory::OnDiscoveryReply(uint32_t handle, const DetectionD
     // forgotten its configuration; a view lidar may stream to other ports now.
     record.fw_type.reset();
     record.info_reported = false;
-    if (record.view) {
+    if (view) {
+      // Possibly another unit at the address: routed as the model its reply names.
       record.view.reset();
-      record.route.lidar.point_data_port = 0;
-      record.route.lidar.imu_data_port = 0;
+      record.route_type = data.dev_type;
+      record.route = ViewRoute(data.dev_type, data.cmd_port);
       PublishLocked();
     }
     decision.event = LidarEvent::kBack;

@@ -115,6 +115,7 @@ class LidarDirectory : public LidarModels, public LidarIdentities {
   void Move(LidarRecord& record, LidarState to);
   void PublishLocked();
   static KestoLidarIdentity IdentityOf(const LidarRecord& record);
+  static Route ViewRoute(uint8_t dev_type, uint16_t cmd_port);
   bool VerifyNetSegmentLocked(const DetectionData& data) const;
 
   mutable std::mutex mutex_;

@@ -28,6 +28,7 @@ void LidarSetup::OnDiscoveryReply(uint32_t handle, const DetectionData& data) {
     state_change_.Call(handle, static_cast<int>(kKestoLidarStateDetected), &decision.identity);
   } else if (decision.event == LidarEvent::kBack) {
     KESTO_LOG_INFO("Lidar {} is back, set up again.", handle);
+    ForgetFwRetries(handle);
     state_change_.Call(handle, static_cast<int>(kKestoLidarStateBack), &decision.identity);
   }
   switch (decision.step) {
@@ -59,6 +60,49 @@ void LidarSetup::QueryFwType(uint32_t handle, uint8_t dev_type) {
                             QueryFwTypeCallback, this));
 }
 
+namespace {
+
+// The firmware type an answer to the firmware-type query holds; false when it holds none, with
+// the reason logged when `log` is set.
+bool FwTypeOf(kesto_status status, const KestoLidarDiagInternalInfoResponse* response,
+              uint8_t& fw_type, bool log) {
+  if (status != StatusSuccess) {
+    if (log) KESTO_LOG_ERROR("Query kesto lidar Fw type failed, the status:{}", status);
+    return false;
+  }
+  if (response == nullptr) {
+    if (log) KESTO_LOG_ERROR("Query kesto lidar Fw type failed, the response is nullptr.");
+    return false;
+  }
+  if (response->ret_code != 0) {
+    const uint8_t ret_code = response->ret_code;
+    if (log) KESTO_LOG_ERROR("Query kesto lidar Fw type failed, the ret_code:{}", ret_code);
+    return false;
+  }
+  if (response->param_num == 0) {
+    // The record's param_num counts only entries that arrived whole.
+    if (log) KESTO_LOG_ERROR("Query Fw type failed, the response holds no whole entry.");
+    return false;
+  }
+  const uint8_t* entry = response->data;
+  const uint16_t key = LoadU16(entry);
+  const uint16_t length = LoadU16(entry + 2);
+  if (key != kKeyFwType) {
+    if (log) KESTO_LOG_ERROR("Query Fw type filed, the key had fault, the key:{}", key);
+    return false;
+  }
+  if (length != 1) {
+    if (log) KESTO_LOG_ERROR("Query Fw type failed, the val lenth is error, the len:{}", length);
+    return false;
+  }
+  fw_type = entry[4];
+  return true;
+}
+
+}  // namespace
+
+// Failed answers are counted per lidar, and only failed ones: an answer that holds the type is
+// taken whatever another lidar's queries did before it.
 void LidarSetup::QueryFwTypeCallback(kesto_status status, uint32_t handle,
                                      KestoLidarDiagInternalInfoResponse* response,
                                      void* client_data) {
@@ -67,40 +111,32 @@ void LidarSetup::QueryFwTypeCallback(kesto_status status, uint32_t handle,
     KESTO_LOG_ERROR("Query kesto lidar Fw type failed, client data is nullptr.");
     return;
   }
-  if (self->fw_query_retries_.load() > 10) {
-    KESTO_LOG_ERROR("Query kesto lidar failed, the retry time more than 10.");
-    self->directory_.SetFirmwareType(handle, 1);  // as if the firmware type were not 0
-    self->fw_query_retries_ = 0;
+  uint8_t fw_type = 0;
+  if (FwTypeOf(status, response, fw_type, false)) {
+    KESTO_LOG_INFO("Query Fw type succ, the fw_type:{}", fw_type);
+    self->ForgetFwRetries(handle);
+    self->directory_.SetFirmwareType(handle, fw_type);
     return;
   }
-  if (status != StatusSuccess) {
-    KESTO_LOG_ERROR("Query kesto lidar Fw type failed, the status:{}", status);
-  } else if (response == nullptr) {
-    KESTO_LOG_ERROR("Query kesto lidar Fw type failed, the response is nullptr.");
-  } else if (response->ret_code != 0) {
-    KESTO_LOG_ERROR("Query kesto lidar Fw type failed, the ret_code:{}", response->ret_code);
-  } else if (response->param_num == 0) {
-    // The record's param_num counts only entries that arrived whole.
-    KESTO_LOG_ERROR("Query Fw type failed, the response holds no whole entry.");
-  } else {
-    const uint8_t* entry = response->data;
-    const uint16_t key = LoadU16(entry);
-    const uint16_t length = LoadU16(entry + 2);
-    if (key != kKeyFwType) {
-      KESTO_LOG_ERROR("Query Fw type filed, the key had fault, the key:{}", key);
-    } else if (length != 1) {
-      KESTO_LOG_ERROR("Query Fw type failed, the val lenth is error, the len:{}", length);
-    } else {
-      const uint8_t fw_type = entry[4];
-      KESTO_LOG_INFO("Query Fw type succ, the fw_type:{}", fw_type);
-      self->fw_query_retries_ = 0;
-      self->directory_.SetFirmwareType(handle, fw_type);
-      return;
-    }
+  if (self->CountFwRetry(handle) > 10) {
+    KESTO_LOG_ERROR("Query kesto lidar failed, the retry time more than 10.");
+    self->ForgetFwRetries(handle);
+    self->directory_.SetFirmwareType(handle, 1);  // as if the firmware type were not 0
+    return;
   }
-  self->fw_query_retries_.fetch_add(1);
+  FwTypeOf(status, response, fw_type, true);
   uint8_t dev_type = 0;
   if (self->directory_.ModelOf(handle, dev_type)) self->QueryFwType(handle, dev_type);
+}
+
+int LidarSetup::CountFwRetry(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(fw_retries_mutex_);
+  return fw_retries_[handle]++;
+}
+
+void LidarSetup::ForgetFwRetries(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(fw_retries_mutex_);
+  fw_retries_.erase(handle);
 }
 
 void LidarSetup::Configure(uint32_t handle, const SetupDecision& decision) {

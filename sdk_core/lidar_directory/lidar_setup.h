@@ -1,7 +1,8 @@
 #ifndef KESTO_LIDAR_LIDAR_SETUP_H_
 #define KESTO_LIDAR_LIDAR_SETUP_H_
 
-#include <atomic>
+#include <map>
+#include <mutex>
 #include <cstdint>
 
 #include "detection_data.h"
@@ -54,9 +55,12 @@ class LidarSetup {
   GeneralCommandHandler& commands_;
   ObserverSlot<void(uint32_t, const KestoLidarIdentity*)> info_change_;
   ObserverSlot<void(uint32_t, int, const KestoLidarIdentity*)> state_change_;
-  // Consecutive failed firmware-type answers, shared by all lidars. Completions of several IO
-  // threads may touch it at once.
-  std::atomic<int> fw_query_retries_{0};
+  // Failed firmware-type answers before the count is reset, by lidar; the completions of several
+  // IO threads reach it, each under the mutex for one step.
+  int CountFwRetry(uint32_t handle);  // the count before this failure
+  void ForgetFwRetries(uint32_t handle);
+  std::mutex fw_retries_mutex_;
+  std::map<uint32_t, int> fw_retries_;  // guarded by fw_retries_mutex_
 };
 
 }  // namespace kesto::lidar

@@ -209,6 +209,19 @@ TEST_F(LidarSetupTest, TwelveFailedFirmwareAnswersThenTheLidarCountsAsNotZero) {
   EXPECT_EQ(handler().PendingCommandCount(), 1u);
 }
 
+// The retry limit counts one lidar's failed answers; another lidar's good answer is taken as it
+// is, whatever came before it.
+TEST_F(LidarSetupTest, FailedFirmwareAnswersOfOneLidarDoNotDecideAnothers) {
+  Discover(kKestoLidarDevTypeVela, vela_, kVelaIp);
+  for (int i = 0; i < 11; ++i) {
+    Answer(kKestoLidarDevTypeVela, vela_, 0x0101, InternalInfoAnswer(3, {}));
+  }
+  Discover(kKestoLidarDevTypeOrbit, orbit_, kOrbitIp);
+  AnswerFwType(kKestoLidarDevTypeOrbit, orbit_, 0);
+  EXPECT_EQ(directory().Find(orbit_)->fw_type, std::optional<uint8_t>(0));
+  EXPECT_EQ(capture_.Count("Query kesto lidar failed, the retry time more than 10."), 0u);
+}
+
 TEST_F(LidarSetupTest, FirmwareAnswersWithoutAUsableEntryAreFailedAnswers) {
   const Bytes cases[] = {
       {0, 0, 0},                                  // param_num 0
