@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "little_endian.h"
+
 namespace kesto::capture {
 
 inline uint16_t LoadBe16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
@@ -20,13 +22,9 @@ struct FileOrder {
   bool big_endian = false;
 
   uint16_t U16(const uint8_t* p) const {
-    return big_endian ? LoadBe16(p) : static_cast<uint16_t>(p[0] | (p[1] << 8));
+    return big_endian ? LoadBe16(p) : ::kesto::LoadU16(p);
   }
-  uint32_t U32(const uint8_t* p) const {
-    if (big_endian) return LoadBe32(p);
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-  }
+  uint32_t U32(const uint8_t* p) const { return big_endian ? LoadBe32(p) : ::kesto::LoadU32(p); }
   uint64_t U64(const uint8_t* p) const {
     const uint64_t first = U32(p), second = U32(p + 4);
     return big_endian ? (first << 32) | second : (second << 32) | first;

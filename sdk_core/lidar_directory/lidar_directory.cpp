@@ -66,7 +66,6 @@ void LidarDirectory::Start(DirectorySettings settings) {
     if (records_.count(handle) != 0) continue;  // the first configuration of an address wins
     LidarRecord& record = records_[handle];
     record.handle = handle;
-    record.route_type = cfg.dev_type;
     record.lidar_ip = HandleToText(handle);
     record.route = Route{cfg.dev_type, cfg.lidar_net_info};
     record.cfg = cfg;
@@ -123,7 +122,6 @@ bool LidarDirectory::AddDetected(uint32_t handle, uint8_t dev_type, KestoLidarCf
   cfg.lidar_ip = HandleToText(handle);
   LidarRecord& record = records_[handle];
   record.handle = handle;
-  record.route_type = cfg.dev_type;
   record.lidar_ip = cfg.lidar_ip;
   record.route = Route{cfg.dev_type, cfg.lidar_net_info};
   record.cfg = cfg;
@@ -164,7 +162,6 @@ SetupDecision LidarDirectory::OnDiscoveryReply(uint32_t handle, const DetectionD
     if (!view) return decision;  // routing adds a lidar of a configured model first
     LidarRecord& record = records_[handle];
     record.handle = handle;
-    record.route_type = data.dev_type;
     record.lidar_ip = HandleToText(handle);
     record.route = ViewRoute(data.dev_type, data.cmd_port);
     it = records_.find(handle);
@@ -183,7 +180,6 @@ SetupDecision LidarDirectory::OnDiscoveryReply(uint32_t handle, const DetectionD
     if (view) {
       // Possibly another unit at the address: routed as the model its reply names.
       record.view.reset();
-      record.route_type = data.dev_type;
       record.route = ViewRoute(data.dev_type, data.cmd_port);
       PublishLocked();
     }

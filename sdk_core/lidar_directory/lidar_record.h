@@ -41,8 +41,6 @@ using RouteMap = std::map<uint32_t, Route>;
 
 struct LidarRecord {
   uint32_t handle = 0;
-  // The model routing uses: from the configuration, or (view mode) from the first reply.
-  uint8_t route_type = 0;
   // The model the lidar itself named in its first handled reply; later replies must agree.
   uint8_t dev_type = 0;
   std::string sn;        // as the first handled reply carried it; untrusted text

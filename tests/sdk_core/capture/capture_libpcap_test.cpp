@@ -50,16 +50,16 @@ TEST(CaptureLibpcap, OverwrittenFieldsReadAlike) {
 
 TEST(CaptureLibpcap, UnknownLinkTypeAlike) {
   PcapFile file(false, true, 147);
-  file.Add(1, 2, Ipv4Udp(UdpSpec{}));
+  file.Add(1, 2, Ipv4Udp(UdpSample{}));
   EXPECT_EQ(CompareWithLibpcap(file.bytes()), "");
   PcapngFile ng(true);
   ng.Interface(147);
-  ng.Enhanced(0, 5, Ipv4Udp(UdpSpec{}));
+  ng.Enhanced(0, 5, Ipv4Udp(UdpSample{}));
   EXPECT_EQ(CompareWithLibpcap(ng.bytes()), "");
 }
 
 TEST(CaptureLibpcap, OldVersionsSwappedLengthsAlike) {
-  const Bytes frame = Frame(1, Ipv4Udp(UdpSpec{}));
+  const Bytes frame = Frame(1, Ipv4Udp(UdpSample{}));
   const uint32_t size = static_cast<uint32_t>(frame.size());
   for (const uint16_t major : {uint16_t{2}, uint16_t{543}}) {
     for (unsigned minor = 0; minor <= (major == 2 ? 4u : 0u); ++minor) {
@@ -75,7 +75,7 @@ TEST(CaptureLibpcap, OldVersionsSwappedLengthsAlike) {
 }
 
 TEST(CaptureLibpcap, SectionsOfBothByteOrdersAlikeUpToLibpcapsRefusal) {
-  const Bytes frame = Frame(1, Ipv4Udp(UdpSpec{}));
+  const Bytes frame = Frame(1, Ipv4Udp(UdpSample{}));
   for (const bool big : {false, true}) {
     PcapngFile file(big);
     file.Interface(1);

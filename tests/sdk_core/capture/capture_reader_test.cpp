@@ -65,7 +65,7 @@ TEST(CaptureReader, PacketsCarryTheirInterfaceLinkTypeAndLengths) {
   PcapngFile file(true);
   file.Interface(1, 65535, 9);
   file.Interface(276, 64);
-  const Bytes ip = Ipv4Udp(UdpSpec{});
+  const Bytes ip = Ipv4Udp(UdpSample{});
   file.Enhanced(1, 7, Frame(276, ip), 1000);
   file.Section(false);
   file.Interface(101);
@@ -89,7 +89,7 @@ TEST(CaptureReader, PacketsCarryTheirInterfaceLinkTypeAndLengths) {
 
 TEST(CaptureReader, UnknownLinkTypeGivesPacketsButNoDatagrams) {
   PcapFile file(false, false, 147);
-  file.Add(1, 0, Ipv4Udp(UdpSpec{}));
+  file.Add(1, 0, Ipv4Udp(UdpSample{}));
   CaptureReader packets = CaptureReader::FromBytes(file.bytes());
   CapturedPacket packet;
   EXPECT_EQ(packets.NextPacket(packet), ReadStatus::kItem);
@@ -124,7 +124,7 @@ struct Damage {
 
 std::vector<Damage> Damages() {
   std::vector<Damage> cases;
-  const Bytes frame = Frame(1, Ipv4Udp(UdpSpec{}));
+  const Bytes frame = Frame(1, Ipv4Udp(UdpSample{}));
   auto pcap = [&frame](bool big) {
     PcapFile file(big, false, 1);
     file.Add(1, 0, frame);

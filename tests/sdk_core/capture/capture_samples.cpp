@@ -16,15 +16,15 @@ Bytes Payload(size_t size, uint8_t seed) {
 __extension__ typedef unsigned __int128 Wide;
 
 // `kept`: payload bytes the capture holds; `truncated`: fewer than the UDP length says.
-CapturedDatagram Expected(const UdpSpec& spec, uint64_t time_ns, size_t kept = SIZE_MAX,
+CapturedDatagram Expected(const UdpSample& sample, uint64_t time_ns, size_t kept = SIZE_MAX,
                           bool truncated = false) {
   CapturedDatagram d;
   d.time_ns = time_ns;
-  std::memcpy(&d.src_ip, spec.src, 4);
-  std::memcpy(&d.dst_ip, spec.dst, 4);
-  d.src_port = spec.src_port;
-  d.dst_port = spec.dst_port;
-  d.payload = spec.payload;
+  std::memcpy(&d.src_ip, sample.src, 4);
+  std::memcpy(&d.dst_ip, sample.dst, 4);
+  d.src_port = sample.src_port;
+  d.dst_port = sample.dst_port;
+  d.payload = sample.payload;
   if (kept < d.payload.size()) d.payload.resize(kept);
   d.truncated = truncated;
   return d;
@@ -33,49 +33,49 @@ CapturedDatagram Expected(const UdpSpec& spec, uint64_t time_ns, size_t kept = S
 // The packets every link type's sample carries: datagrams of several shapes, and packets that
 // carry none. Each entry: the IP datagram, and what it must yield (none for the others).
 struct Traffic {
-  std::vector<UdpSpec> specs;
+  std::vector<UdpSample> samples_udp;
   std::vector<bool> yields;
   std::vector<size_t> kept;  // payload bytes the UDP length leaves, SIZE_MAX: all
 };
 
 Traffic MixedTraffic() {
   Traffic t;
-  auto add = [&t](UdpSpec spec, bool yields, size_t kept = SIZE_MAX) {
-    t.specs.push_back(spec);
+  auto add = [&t](UdpSample sample, bool yields, size_t kept = SIZE_MAX) {
+    t.samples_udp.push_back(sample);
     t.yields.push_back(yields);
     t.kept.push_back(kept);
   };
-  UdpSpec plain;
+  UdpSample plain;
   plain.payload = Payload(40, 1);
   add(plain, true);
-  UdpSpec options = plain;  // a longer IP header
+  UdpSample options = plain;  // a longer IP header
   options.ip_option_bytes = 12;
   options.src_port = 7000;
   options.payload = Payload(3, 9);
   add(options, true);
-  UdpSpec padded = plain;  // Ethernet's minimum frame pads after the IP datagram
+  UdpSample padded = plain;  // Ethernet's minimum frame pads after the IP datagram
   padded.payload = Payload(2, 4);
   padded.ip_trailer_bytes = 16;
   add(padded, true);
-  UdpSpec short_udp = plain;  // UDP length shorter than the IP payload: the UDP length wins
+  UdpSample short_udp = plain;  // UDP length shorter than the IP payload: the UDP length wins
   short_udp.udp_length_delta = -5;
   add(short_udp, true, 35);
-  UdpSpec empty = plain;
+  UdpSample empty = plain;
   empty.payload.clear();
   add(empty, true);
-  UdpSpec tcp = plain;
+  UdpSample tcp = plain;
   tcp.protocol = 6;
   add(tcp, false);
-  UdpSpec first_fragment = plain;  // more fragments follow
+  UdpSample first_fragment = plain;  // more fragments follow
   first_fragment.flags_offset = 0x2000;
   add(first_fragment, false);
-  UdpSpec later_fragment = plain;
+  UdpSample later_fragment = plain;
   later_fragment.flags_offset = 0x0010;
   add(later_fragment, false);
-  UdpSpec bad_udp_length = plain;  // less than its own header
+  UdpSample bad_udp_length = plain;  // less than its own header
   bad_udp_length.udp_length_delta = -48 + 4;
   add(bad_udp_length, false);
-  UdpSpec other = plain;
+  UdpSample other = plain;
   other.src[3] = 11;
   other.dst[0] = 10;
   other.dst_port = 9;
@@ -93,11 +93,11 @@ Sample PcapSample(const std::string& name, bool big, bool nano, uint32_t link_ty
   Sample s{name, {}, {}};
   PcapFile file(big, nano, link_type);
   const Traffic t = MixedTraffic();
-  for (size_t i = 0; i < t.specs.size(); ++i) {
+  for (size_t i = 0; i < t.samples_udp.size(); ++i) {
     file.Add(static_cast<uint32_t>(1700000000 + i),
              static_cast<uint32_t>(nano ? 123456789 + i : 123456 + i),
-             Frame(link_type, Ipv4Udp(t.specs[i]), vlans));
-    if (t.yields[i]) s.datagrams.push_back(Expected(t.specs[i], PcapTime(i, nano), t.kept[i]));
+             Frame(link_type, Ipv4Udp(t.samples_udp[i]), vlans));
+    if (t.yields[i]) s.datagrams.push_back(Expected(t.samples_udp[i], PcapTime(i, nano), t.kept[i]));
   }
   s.bytes = file.bytes();
   return s;
@@ -118,13 +118,13 @@ std::vector<Sample> Samples() {
   {  // A snapshot length shorter than the packets: the datagrams come out truncated.
     Sample s{"pcap-le-us-snaplen", {}, {}};
     PcapFile file(false, false, 1, 60);
-    UdpSpec spec;
-    spec.payload = Payload(100, 5);
-    Bytes frame = Frame(1, Ipv4Udp(spec));
+    UdpSample sample;
+    sample.payload = Payload(100, 5);
+    Bytes frame = Frame(1, Ipv4Udp(sample));
     const uint32_t original = static_cast<uint32_t>(frame.size());
     frame.resize(60);
     file.Add(1, 2, frame, original);
-    s.datagrams.push_back(Expected(spec, kSecond + 2000, 60 - 14 - 28, true));
+    s.datagrams.push_back(Expected(sample, kSecond + 2000, 60 - 14 - 28, true));
     s.bytes = file.bytes();
     samples.push_back(s);
   }
@@ -150,16 +150,16 @@ std::vector<Sample> Samples() {
         file.Interface(link, 65535, unit.tsresol, 100);  // if_tsoffset: 100 s later
         file.Block(0x40000BAD, {1, 2, 3, 4, 5, 6, 7, 8});  // a custom block
         const Traffic t = MixedTraffic();
-        for (size_t i = 0; i < t.specs.size(); ++i) {
+        for (size_t i = 0; i < t.samples_udp.size(); ++i) {
           const uint32_t face = static_cast<uint32_t>(i % 2);
           // Seconds small enough for a picosecond count to fit in 64 bits.
           const uint64_t ticks = (1000000 + i) * unit.per_second + unit.per_second / 3 + i;
-          file.Enhanced(face, ticks, Frame(link, Ipv4Udp(t.specs[i])));
+          file.Enhanced(face, ticks, Frame(link, Ipv4Udp(t.samples_udp[i])));
           // The same conversion as the reader's, written plainly: whole units and the rest.
           const Wide rest = ticks % unit.per_second;
           const uint64_t ns = (ticks / unit.per_second + (face == 1 ? 100 : 0)) * kSecond +
                               static_cast<uint64_t>(rest * kSecond / unit.per_second);
-          if (t.yields[i]) s.datagrams.push_back(Expected(t.specs[i], ns, t.kept[i]));
+          if (t.yields[i]) s.datagrams.push_back(Expected(t.samples_udp[i], ns, t.kept[i]));
         }
         file.Block(5, Bytes(28, 0));  // interface statistics
         s.bytes = file.bytes();
@@ -171,30 +171,30 @@ std::vector<Sample> Samples() {
     Sample s{"pcapng-le-simple", {}, {}};
     PcapngFile file(false);
     file.Interface(228, 80);
-    UdpSpec spec;
-    spec.payload = Payload(20, 2);
-    file.Simple(Ipv4Udp(spec));
-    s.datagrams.push_back(Expected(spec, 0));
-    spec.payload = Payload(200, 8);
-    Bytes ip = Ipv4Udp(spec);
+    UdpSample sample;
+    sample.payload = Payload(20, 2);
+    file.Simple(Ipv4Udp(sample));
+    s.datagrams.push_back(Expected(sample, 0));
+    sample.payload = Payload(200, 8);
+    Bytes ip = Ipv4Udp(sample);
     const uint32_t original = static_cast<uint32_t>(ip.size());
     ip.resize(80);
     file.Simple(ip, original);
-    s.datagrams.push_back(Expected(spec, 0, 80 - 28, true));
+    s.datagrams.push_back(Expected(sample, 0, 80 - 28, true));
     s.bytes = file.bytes();
     samples.push_back(s);
   }
   {  // Several sections of one byte order and link type: interfaces numbered anew in each.
     Sample s{"pcapng-sections", {}, {}};
     PcapngFile file(false);
-    UdpSpec spec;
-    spec.payload = Payload(10, 1);
+    UdpSample sample;
+    sample.payload = Payload(10, 1);
     for (int section = 0; section < 3; ++section) {
       if (section > 0) file.Section(false);
       file.Interface(1, 65535, 9);
-      spec.dst_port = static_cast<uint16_t>(1000 + section);
-      file.Enhanced(0, 5 * kSecond + static_cast<uint64_t>(section), Frame(1, Ipv4Udp(spec)));
-      s.datagrams.push_back(Expected(spec, 5 * kSecond + static_cast<uint64_t>(section)));
+      sample.dst_port = static_cast<uint16_t>(1000 + section);
+      file.Enhanced(0, 5 * kSecond + static_cast<uint64_t>(section), Frame(1, Ipv4Udp(sample)));
+      s.datagrams.push_back(Expected(sample, 5 * kSecond + static_cast<uint64_t>(section)));
     }
     s.bytes = file.bytes();
     samples.push_back(s);
@@ -204,16 +204,16 @@ std::vector<Sample> Samples() {
     PcapngFile file(true);
     file.Interface(1, 65535, 9);
     file.Interface(276, 1500);
-    UdpSpec spec;
-    spec.payload = Payload(30, 6);
-    file.Enhanced(1, 2000000, Frame(276, Ipv4Udp(spec)));
-    s.datagrams.push_back(Expected(spec, 2 * kSecond));
-    file.Enhanced(0, 3 * kSecond, Frame(1, Ipv4Udp(spec), {0x8100}));
-    s.datagrams.push_back(Expected(spec, 3 * kSecond));
+    UdpSample sample;
+    sample.payload = Payload(30, 6);
+    file.Enhanced(1, 2000000, Frame(276, Ipv4Udp(sample)));
+    s.datagrams.push_back(Expected(sample, 2 * kSecond));
+    file.Enhanced(0, 3 * kSecond, Frame(1, Ipv4Udp(sample), {0x8100}));
+    s.datagrams.push_back(Expected(sample, 3 * kSecond));
     file.Section(false);
     file.Interface(101, 65535, 0x80 | 10);
-    file.Enhanced(0, 4 * 1024 + 512, Frame(101, Ipv4Udp(spec)));
-    s.datagrams.push_back(Expected(spec, 4 * kSecond + kSecond / 2));
+    file.Enhanced(0, 4 * 1024 + 512, Frame(101, Ipv4Udp(sample)));
+    s.datagrams.push_back(Expected(sample, 4 * kSecond + kSecond / 2));
     s.bytes = file.bytes();
     samples.push_back(s);
   }

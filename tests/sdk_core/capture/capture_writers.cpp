@@ -38,27 +38,27 @@ void Poke32(Bytes& bytes, size_t at, uint32_t value, bool big_endian) {
   for (size_t i = 0; i < 4; ++i) bytes[at + i] = w.out[i];
 }
 
-Bytes Ipv4Udp(const UdpSpec& spec) {
-  const size_t header = 20 + spec.ip_option_bytes;
-  const size_t udp_length = 8 + spec.payload.size();
+Bytes Ipv4Udp(const UdpSample& sample) {
+  const size_t header = 20 + sample.ip_option_bytes;
+  const size_t udp_length = 8 + sample.payload.size();
   Writer w{true, {}};
   w.U8(static_cast<uint8_t>(0x40 | (header / 4)));
   w.U8(0);
   w.U16(static_cast<uint16_t>(header + udp_length));
   w.U16(0x1234);  // identification
-  w.U16(spec.flags_offset);
+  w.U16(sample.flags_offset);
   w.U8(64);
-  w.U8(spec.protocol);
+  w.U8(sample.protocol);
   w.U16(0);  // checksum, which the reader does not check
-  for (uint8_t b : spec.src) w.U8(b);
-  for (uint8_t b : spec.dst) w.U8(b);
-  for (size_t i = 0; i < spec.ip_option_bytes; ++i) w.U8(1);  // no-operation options
-  w.U16(spec.src_port);
-  w.U16(spec.dst_port);
-  w.U16(static_cast<uint16_t>(static_cast<int>(udp_length) + spec.udp_length_delta));
+  for (uint8_t b : sample.src) w.U8(b);
+  for (uint8_t b : sample.dst) w.U8(b);
+  for (size_t i = 0; i < sample.ip_option_bytes; ++i) w.U8(1);  // no-operation options
+  w.U16(sample.src_port);
+  w.U16(sample.dst_port);
+  w.U16(static_cast<uint16_t>(static_cast<int>(udp_length) + sample.udp_length_delta));
   w.U16(0);
-  w.Raw(spec.payload);
-  for (size_t i = 0; i < spec.ip_trailer_bytes; ++i) w.U8(0xEE);
+  w.Raw(sample.payload);
+  for (size_t i = 0; i < sample.ip_trailer_bytes; ++i) w.U8(0xEE);
   return w.out;
 }
 

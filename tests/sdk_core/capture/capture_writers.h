@@ -14,7 +14,7 @@ namespace kesto::capture::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-struct UdpSpec {
+struct UdpSample {
   uint8_t src[4] = {192, 168, 1, 10};
   uint8_t dst[4] = {192, 168, 1, 50};
   uint16_t src_port = 56000;
@@ -28,7 +28,7 @@ struct UdpSpec {
 };
 
 // An IPv4 datagram (UDP unless `protocol` says otherwise).
-Bytes Ipv4Udp(const UdpSpec& spec);
+Bytes Ipv4Udp(const UdpSample& sample);
 // `ip` behind the link layer of `link_type` (1, 101, 228, 113 or 276); Ethernet with the VLAN
 // tags (their type numbers) in order.
 Bytes Frame(uint32_t link_type, const Bytes& ip, const std::vector<uint16_t>& vlan_types = {});
