@@ -7,10 +7,11 @@ set -euo pipefail
 
 runtime=(cmake g++ ninja-build libspdlog-dev libfmt-dev rapidjson-dev)
 running=(iproute2 util-linux)
+# tcpdump, tshark: recordings are checked against the tools users open them with.
 # libpcap-dev: the judge the capture reader is compared with in its tests and fuzz target.
 # gnuplot-qt: the plotting back end the headless live-view test draws with; octave only
 # recommends it, so it is named here as well.
-testing=(libgtest-dev libbenchmark-dev iproute2 util-linux libpcap-dev
+testing=(libgtest-dev libbenchmark-dev iproute2 util-linux libpcap-dev tcpdump tshark
          g++-mingw-w64-x86-64-posix wine64
          octave liboctave-dev gnuplot-qt
          clang libclang-rt-14-dev)
