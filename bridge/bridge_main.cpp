@@ -1,6 +1,7 @@
 #include "bridge_main.h"
 
 #include <chrono>
+#include <string>
 
 #include "block_observers.h"
 #include "console.h"
@@ -11,6 +12,20 @@
 #include "stream_observers.h"
 
 namespace kesto::bridge {
+
+namespace {
+
+void PrintRecordCounts(const std::string& path) {
+  KestoRecordCounts counts{};
+  KestoSdkGetRecordCounts(&counts);
+  std::string more;
+  if (counts.files > 1) more = " and " + std::to_string(counts.files - 1) + " numbered files after it";
+  ConsolePrint("Recorded %llu datagrams to %s%s, dropped %llu.\n",
+               static_cast<unsigned long long>(counts.recorded), path.c_str(), more.c_str(),
+               static_cast<unsigned long long>(counts.dropped));
+}
+
+}  // namespace
 
 int RunBridge(const BridgeOptions& options) {
   // Opened if a reader created it first; either way both sides see the same bytes.
@@ -44,6 +59,10 @@ int RunBridge(const BridgeOptions& options) {
   }
 
   ForgetInternalInfoRetries();  // a previous run's lidars are not this run's
+  const bool recording = !options.record_path.empty();
+  if (recording && !KestoSdkRecordTo(options.record_path.c_str(), options.record_max_mb)) {
+    ConsolePrint("Could not record to %s\n", options.record_path.c_str());
+  }
   if (!KestoSdkStart(options.config_path.c_str(), "", nullptr)) {
     ConsolePrint("Kesto Init Failed\n");
     KestoSdkStop();
@@ -68,6 +87,7 @@ int RunBridge(const BridgeOptions& options) {
 
   // The stop clears the data observers, so nothing writes the block once it returns.
   KestoSdkStop();
+  if (recording) PrintRecordCounts(options.record_path);
   ForgetInternalInfoRetries();
   SetStreamWriter(nullptr);
   SetBlockView(nullptr);

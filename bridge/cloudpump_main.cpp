@@ -1,5 +1,5 @@
 // cloudpump: puts the newest lidar packet into the shared block "brenic-shm v5" until Ctrl-C.
-// Takes no arguments; reads "config.json" from the working directory.
-#include "bridge_main.h"
+// Reads "config.json" from the working directory; its arguments are in command_line.cpp.
+#include "command_line.h"
 
-int main() { return kesto::bridge::RunBridge(); }
+int main(int argc, char** argv) { return kesto::bridge::CloudpumpMain(argc, argv); }

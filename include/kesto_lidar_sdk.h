@@ -115,6 +115,22 @@ bool KestoSdkStart(const char* cfg_path, const char* host_ip,
                    const KestoLidarLoggerCfgInfo* log_cfg_info);
 void KestoSdkStop(void);
 
+/* Recording: from the next start until its stop, every datagram the kit receives from lidars
+ * and every datagram it sends them goes into a pcapng capture file at `path` (raw IPv4/UDP
+ * packets with their addresses, ports and nanosecond times). With `max_megabytes` not 0, a new
+ * file starts at that size, numbered after the first ("run.pcapng", "run-2.pcapng", ...). The
+ * recording never slows the kit: what the disk cannot take in time is left out and counted.
+ * A null or empty path records nothing. False while the kit runs. Each start that records
+ * needs its own call; a start fails when the first file cannot be created. */
+bool KestoSdkRecordTo(const char* path, uint32_t max_megabytes);
+typedef struct {
+  uint64_t recorded;  /* datagrams written */
+  uint64_t dropped;   /* datagrams left out of the recording */
+  uint32_t files;     /* files started */
+} KestoRecordCounts;
+/* The running recording's counts, or the last one's after its stop; zeros when none ran. */
+void KestoSdkGetRecordCounts(KestoRecordCounts* counts);
+
 /* Observers; a null function stops that kind of delivery. They run on the kit's threads and must
  * not block. The data observers and the information-change observer are cleared by a stop; the
  * push-message and state observers stay. */

@@ -36,6 +36,11 @@ Observers g_observers;
 // Set only by a successful start, cleared by the stop. Application thread only.
 bool g_started = false;
 
+// The recording the next start makes (path empty: none), and the counts of the last one to
+// stop. Application thread only.
+kesto::lidar::RecordOptions g_record;
+kesto::lidar::RecordCounts g_last_record;
+
 // The running kit. Commands take a reference under the mutex, so a command racing the stop
 // keeps the kit alive until it returns (its lidars are gone by then, so it fails).
 std::mutex g_kit_mutex;
@@ -68,6 +73,11 @@ bool KestoSdkStart(const char* cfg_path, const char* host_ip,
   if (cfg_path == nullptr && host_ip == nullptr) return false;
   auto kit = std::make_shared<Kit>();
   ApplyObservers(*kit);
+  if (!g_record.path.empty()) {
+    const bool recording = kit->recorder().Start(g_record);
+    g_record = {};
+    if (!recording) return false;
+  }
   const bool started = cfg_path != nullptr ? kit->StartFromConfigFile(cfg_path)
                                            : kit->StartOnHost(host_ip, log_cfg_info);
   if (!started) {
@@ -92,6 +102,7 @@ void KestoSdkStop(void) {
   // The device manager closes its sockets before the socket library is released: Winsock
   // resets every socket still open at its clean-up, under IO threads still selecting on them.
   kit->Stop();
+  g_last_record = kit->recorder().counts();
   kesto::platform::SocketCleanup();
   // The data observers and the information-change observer are set again after a new start;
   // the push-message and state observers stay.
@@ -101,6 +112,22 @@ void KestoSdkStop(void) {
   kit.reset();
   kesto::lidar::log::Drop();
   g_started = false;
+}
+
+bool KestoSdkRecordTo(const char* path, uint32_t max_megabytes) {
+  if (g_started) return false;
+  g_record = {};
+  if (path == nullptr || *path == '\0') return true;
+  g_record.path = path;
+  g_record.max_file_bytes = uint64_t{max_megabytes} * 1000 * 1000;
+  return true;
+}
+
+void KestoSdkGetRecordCounts(KestoRecordCounts* counts) {
+  if (counts == nullptr) return;
+  kesto::lidar::RecordCounts now = g_last_record;
+  if (std::shared_ptr<Kit> kit = CurrentKit()) now = kit->recorder().counts();
+  *counts = {now.recorded, now.dropped, now.files};
 }
 
 void SetPointCloudObserver(KestoLidarDataObserver cb, void* client_data) {

@@ -11,7 +11,7 @@ Kit::Kit(GeneralCommandHandler::Clock clock)
     : logger_(&directory_),
       general_(&directory_, std::move(clock)),
       setup_(directory_, general_),
-      device_manager_(data_, directory_, setup_, general_, logger_) {
+      device_manager_(data_, directory_, setup_, general_, logger_, &recorder_) {
   general_.AttachLink(&device_manager_);
 }
 
@@ -43,6 +43,7 @@ bool Kit::StartOnHost(const char* host_ip, const KestoLidarLoggerCfgInfo* log_cf
 void Kit::Stop() {
   logger_.Uninit();
   device_manager_.Stop();
+  recorder_.Stop();
 }
 
 }  // namespace kesto::lidar

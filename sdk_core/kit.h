@@ -12,12 +12,13 @@
 #include "lidar_directory.h"
 #include "lidar_setup.h"
 #include "logger_manager.h"
+#include "session_recorder.h"
 
 namespace kesto::lidar {
 
 // Everything one run of the kit needs, owned in one place: the data handler, the log capture,
 // the lidar directory, the command machinery (model handlers and pending commands), the lidar
-// set-up and the device manager with its threads. The start entry points create one and the
+// set-up, the session recorder and the device manager with its threads. The start entry points create one and the
 // stop destroys it; nothing of a run outlives it. Tests build a Kit, or any of its parts, on
 // their own.
 //
@@ -38,7 +39,8 @@ class Kit {
   // On a host address (view mode). `log_cfg_info` may be null.
   bool StartOnHost(const char* host_ip, const KestoLidarLoggerCfgInfo* log_cfg_info);
   // The log capture first (its stop commands still leave through the device manager), then the
-  // device manager: afterwards no kit thread calls into any part or any observer.
+  // device manager: afterwards no kit thread calls into any part or any observer. Last the
+  // recording, which then holds every datagram of the run that it did not drop.
   void Stop();
 
   DataHandler& data() { return data_; }
@@ -47,6 +49,8 @@ class Kit {
   GeneralCommandHandler& commands() { return general_; }
   LidarSetup& setup() { return setup_; }
   DeviceManager& device_manager() { return device_manager_; }
+  // Started, when wanted, before the kit starts, so the first discovery is recorded.
+  SessionRecorder& recorder() { return recorder_; }
 
  private:
   DataHandler data_;
@@ -54,6 +58,7 @@ class Kit {
   LoggerManager logger_;
   GeneralCommandHandler general_;
   LidarSetup setup_;
+  SessionRecorder recorder_;
   DeviceManager device_manager_;  // last: destroyed, and its threads joined, first
 };
 

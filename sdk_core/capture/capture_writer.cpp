@@ -101,42 +101,61 @@ bool CaptureWriter::Open(const std::string& path, const std::string& application
   return Put(block_.data(), block_.size());
 }
 
-bool CaptureWriter::Write(const DatagramRecord& record) {
-  if (file_ == nullptr) return false;
-  if (record.length > kMaxPayload || (record.length != 0 && record.payload == nullptr)) {
-    error_ = "a datagram of " + std::to_string(record.length) + " bytes cannot be recorded";
-    return false;
-  }
-  const auto packet_bytes = static_cast<uint32_t>(kIpHeaderBytes + kUdpHeaderBytes + record.length);
-  Block b{block_};
-  b.Begin(kEnhancedPacket);
-  b.U32(0);  // interface 0
-  b.U32(static_cast<uint32_t>(record.time_ns >> 32));
-  b.U32(static_cast<uint32_t>(record.time_ns));
-  b.U32(packet_bytes);
-  b.U32(packet_bytes);
+size_t CaptureWriter::PacketBlockBytes(uint32_t length) {
+  // type, total length, interface, time (2 words), captured and original length; the packet
+  // padded to a word; total length again.
+  const size_t packet = kIpHeaderBytes + kUdpHeaderBytes + length;
+  return 28 + ((packet + 3) & ~size_t{3}) + 4;
+}
 
-  uint8_t headers[kIpHeaderBytes + kUdpHeaderBytes] = {};
-  uint8_t* ip = headers;
+void CaptureWriter::EncodePacketBlock(const DatagramRecord& record, uint16_t ip_id, uint8_t* out) {
+  const auto total = static_cast<uint32_t>(PacketBlockBytes(record.length));
+  const auto packet_bytes = static_cast<uint32_t>(kIpHeaderBytes + kUdpHeaderBytes + record.length);
+  StoreU32(out, kEnhancedPacket);
+  StoreU32(out + 4, total);
+  StoreU32(out + 8, 0);  // interface 0
+  StoreU32(out + 12, static_cast<uint32_t>(record.time_ns >> 32));
+  StoreU32(out + 16, static_cast<uint32_t>(record.time_ns));
+  StoreU32(out + 20, packet_bytes);
+  StoreU32(out + 24, packet_bytes);
+
+  uint8_t* ip = out + 28;
+  std::memset(ip, 0, kIpHeaderBytes + kUdpHeaderBytes);
   ip[0] = 0x45;  // version 4, five words of header
   StoreBe16(ip + 2, static_cast<uint16_t>(packet_bytes));
-  StoreBe16(ip + 4, ip_id_++);
+  StoreBe16(ip + 4, ip_id);
   StoreBe16(ip + 6, 0x4000);  // don't fragment
   ip[8] = 64;
   ip[9] = 17;  // UDP
   std::memcpy(ip + 12, &record.src_ip, 4);
   std::memcpy(ip + 16, &record.dst_ip, 4);
   StoreBe16(ip + 10, Ipv4Checksum(ip));
-  uint8_t* udp = headers + kIpHeaderBytes;
+  uint8_t* udp = ip + kIpHeaderBytes;
   StoreBe16(udp, record.src_port);
   StoreBe16(udp + 2, record.dst_port);
   StoreBe16(udp + 4, static_cast<uint16_t>(kUdpHeaderBytes + record.length));
   // UDP checksum 0: none computed, which IPv4 allows.
-  b.Raw(headers, sizeof(headers));
-  if (record.length != 0) b.Raw(record.payload, record.length);
-  b.Pad4();
-  b.End();
+  uint8_t* payload = udp + kUdpHeaderBytes;
+  if (record.length != 0) std::memcpy(payload, record.payload, record.length);
+  uint8_t* end = out + total - 4;
+  std::memset(payload + record.length, 0, static_cast<size_t>(end - (payload + record.length)));
+  StoreU32(end, total);
+}
+
+bool CaptureWriter::Write(const DatagramRecord& record) {
+  if (file_ == nullptr) return false;
+  if (record.length > kMaxPayload || (record.length != 0 && record.payload == nullptr)) {
+    error_ = "a datagram of " + std::to_string(record.length) + " bytes cannot be recorded";
+    return false;
+  }
+  block_.resize(PacketBlockBytes(record.length));
+  EncodePacketBlock(record, ip_id_++, block_.data());
   return Put(block_.data(), block_.size());
+}
+
+bool CaptureWriter::WriteBlocks(const uint8_t* blocks, size_t size) {
+  if (file_ == nullptr) return false;
+  return Put(blocks, size);
 }
 
 bool CaptureWriter::Flush() {

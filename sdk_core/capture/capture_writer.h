@@ -43,6 +43,14 @@ class CaptureWriter {
   bool Open(const std::string& path, const std::string& application);
   // False, with error() set, when the disk refuses the bytes or the payload is too long.
   bool Write(const DatagramRecord& record);
+  // Packet blocks encoded beforehand by EncodePacketBlock, written as they are.
+  bool WriteBlocks(const uint8_t* blocks, size_t size);
+
+  // Bytes of the packet block of a payload of `length` bytes (at most kMaxPayload).
+  static size_t PacketBlockBytes(uint32_t length);
+  // The packet block of `record` in PacketBlockBytes(record.length) bytes at `out`, for writers
+  // that gather blocks in memory first. `ip_id` is the IPv4 header's identification.
+  static void EncodePacketBlock(const DatagramRecord& record, uint16_t ip_id, uint8_t* out);
   // Writes out what is buffered. False, with error() set, on a write failure.
   bool Flush();
   // Flushes and closes; false when the last bytes could not be written. Idempotent.

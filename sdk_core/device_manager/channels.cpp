@@ -210,7 +210,9 @@ int DeviceManager::SendOn(std::mutex& send_lock, uint32_t handle, bool log_port,
   const int socket = ChannelOfLidar(handle, log_port);
   if (socket < 0) return -1;
   std::lock_guard<std::mutex> lock(send_lock);
-  return platform::SocketSendTo(socket, data, static_cast<int>(length), to);
+  const int sent = platform::SocketSendTo(socket, data, static_cast<int>(length), to);
+  if (sent >= 0 && Recording()) RecordDatagram(socket, false, dest_ip, dest_port, data, length);
+  return sent;
 }
 
 int DeviceManager::SendCommand(uint8_t /*dev_type*/, uint32_t handle, const uint8_t* data,

@@ -54,6 +54,9 @@ void DeviceManager::OnData(int fd, void* client_data) {
   platform::SockLen from_length = sizeof(from);
   const int received = ReceiveFrom(fd, buffer, kReceiveBufferSize, &from, &from_length);
   if (received <= 0 || client_data == nullptr) return;
+  if (Recording() && from.sin_addr.s_addr != host_handle_.load()) {
+    RecordDatagram(fd, true, from.sin_addr.s_addr, ntohs(from.sin_port), buffer, static_cast<size_t>(received));
+  }
   if (received < kDataReadSpan) std::memset(buffer + received, 0, kDataReadSpan - received);
   Route(*static_cast<ReceiveContext*>(client_data), from.sin_addr.s_addr, ntohs(from.sin_port),
         buffer, static_cast<uint32_t>(received));

@@ -81,8 +81,11 @@ void DeviceManager::Detection() {
   to.sin_family = AF_INET;
   to.sin_port = htons(kDiscoveryPort);
   to.sin_addr.s_addr = 0xFFFFFFFFu;  // 255.255.255.255
-  if (platform::SocketSendTo(detection_socket_.load(), buffer, frame_length, to) < 0) {
+  const int socket = detection_socket_.load();
+  if (platform::SocketSendTo(socket, buffer, frame_length, to) < 0) {
     KESTO_LOG_INFO("Detection lidars failed, Send to lidar failed.");
+  } else if (Recording()) {
+    RecordDatagram(socket, false, to.sin_addr.s_addr, kDiscoveryPort, buffer, static_cast<size_t>(frame_length));
   }
 }
 

@@ -19,12 +19,14 @@
 namespace kesto::lidar {
 
 DeviceManager::DeviceManager(DataHandler& data, LidarDirectory& directory, LidarSetup& setup,
-                             GeneralCommandHandler& general, LoggerManager& logger)
+                             GeneralCommandHandler& general, LoggerManager& logger,
+                             SessionRecorder* recorder)
     : data_(data),
       directory_(directory),
       setup_(setup),
       general_(general),
       logger_(logger),
+      recorder_(recorder),
       codec_(std::make_unique<SdkProtocol>()) {
   data_context_.kind = ReceivedOn::kDataChannel;
 }
@@ -143,6 +145,7 @@ bool DeviceManager::Init(const std::string& host_ip, const KestoLidarLoggerCfgIn
 }
 
 bool DeviceManager::StartChannels(bool all_channels) {
+  NewSocketGeneration();
   if (!data_.Init()) {
     KESTO_LOG_ERROR("Data handle init failed.");
     return false;

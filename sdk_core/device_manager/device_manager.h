@@ -22,6 +22,7 @@
 #include "lidar_cfg.h"
 #include "protocol.h"
 #include "route_snapshot.h"
+#include "session_recorder.h"
 
 namespace kesto::lidar {
 
@@ -55,9 +56,12 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   // a shorter datagram reads as zeros.
   static constexpr int kDataReadSpan = 36 + 96 * 14;
 
-  // The collaborators must outlive this device manager (the kit declares them first).
+  // The collaborators must outlive this device manager (the kit declares them first). With a
+  // recorder, every datagram received from a lidar or sent to one is offered to it while it
+  // records.
   DeviceManager(DataHandler& data, LidarDirectory& directory, LidarSetup& setup,
-                GeneralCommandHandler& general, LoggerManager& logger);
+                GeneralCommandHandler& general, LoggerManager& logger,
+                SessionRecorder* recorder = nullptr);
   // Stops, so no IO thread calls into a collaborator any more, then joins the IO threads.
   ~DeviceManager();
   DeviceManager(const DeviceManager&) = delete;
@@ -164,12 +168,21 @@ class DeviceManager final : public IOLoop::IOLoopDelegate, public DeviceLink {
   static bool DataPortsStandAlone(const LidarCfgList& models, const LidarCfgList& custom);
   // What both Init variants share after the directory and the log capture are set up.
   bool StartChannels(bool all_channels);
+  // The recorder's copy of one datagram on `socket` (recording_tap.cpp). Any thread.
+  bool Recording() const { return recorder_ != nullptr && recorder_->active(); }
+  // `peer_ip` in network order, `peer_port` in host order.
+  void RecordDatagram(int socket, bool received, uint32_t peer_ip, uint16_t peer_port,
+                      const uint8_t* data, size_t length);
+  // Sockets opened from now on may reuse the numbers of closed ones. Application thread.
+  void NewSocketGeneration();
 
   DataHandler& data_;
   LidarDirectory& directory_;
   LidarSetup& setup_;
   GeneralCommandHandler& general_;
   LoggerManager& logger_;
+  SessionRecorder* const recorder_;  // may be null
+  std::atomic<uint64_t> socket_generation_{0};
   const std::unique_ptr<Protocol> codec_;  // stateless; shared by every thread
 
   ReceiveContext detection_context_;  // the detection IO thread's

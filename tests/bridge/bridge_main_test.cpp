@@ -76,8 +76,13 @@ class BridgeMainTest : public ::testing::Test {
     ResetFakeKit();
   }
 
-  BridgeOptions options_{kesto::test::UniqueName("kesto-bridge-main-test"), "config.json",
-                        kesto::test::UniqueName("kesto-bridge-main-stream")};
+  static BridgeOptions TestOptions() {
+    BridgeOptions options;
+    options.block_name = kesto::test::UniqueName("kesto-bridge-main-test");
+    options.stream_block_name = kesto::test::UniqueName("kesto-bridge-main-stream");
+    return options;
+  }
+  BridgeOptions options_ = TestOptions();
   ConsoleCapture console_;
 };
 
@@ -150,6 +155,27 @@ TEST_F(BridgeMainTest, RunsUntilTheInterruptThenStopsTheKitAndReleasesTheBlock) 
     EXPECT_EQ(console.Text(), "Kesto Quick Start Demo End!\n");
     EXPECT_EQ(BlockView(), nullptr);
   }
+}
+
+// With a recording, the kit is told before it starts, and the end says what was recorded.
+TEST_F(BridgeMainTest, ARecordingIsAskedForBeforeTheStartAndCountedAtTheEnd) {
+  options_.record_path = "run.pcapng";
+  options_.record_max_mb = 50;
+  Kit().record_counts = {12, 3, 3};
+  int result = 1;
+  std::thread bridge([&] { result = RunBridge(options_); });
+  const bool registered = WaitForKitCall("SetLidarStateObserver");
+  ASSERT_EQ(std::raise(SIGINT), 0);
+  bridge.join();
+  ASSERT_TRUE(registered);
+  EXPECT_EQ(result, 0);
+  std::vector<std::string> calls = kRunCalls;
+  calls.insert(calls.begin(), "KestoSdkRecordTo 'run.pcapng' 50");
+  calls.push_back("KestoSdkGetRecordCounts");
+  EXPECT_EQ(KitCalls(), calls);
+  EXPECT_EQ(console_.Text(),
+            "Recorded 12 datagrams to run.pcapng and 2 numbered files after it, dropped 3.\n"
+            "Kesto Quick Start Demo End!\n");
 }
 
 // The main thread's tick asks again for the internal information of a lidar whose query failed

@@ -103,6 +103,16 @@ void KestoSdkStop(void) {
   if (g_kit.on_stop) g_kit.on_stop();
 }
 
+bool KestoSdkRecordTo(const char* path, uint32_t max_megabytes) {
+  Record("KestoSdkRecordTo " + Text(path) + " " + std::to_string(max_megabytes));
+  return true;
+}
+
+void KestoSdkGetRecordCounts(KestoRecordCounts* counts) {
+  Record("KestoSdkGetRecordCounts");
+  *counts = g_kit.record_counts;
+}
+
 namespace {
 
 template <typename F>
