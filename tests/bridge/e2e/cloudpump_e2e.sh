@@ -3,7 +3,7 @@
 # against lidar-sim's emulated lidars, one ORBIT (127.0.0.2) and one VELA (127.0.0.3), on
 # loopback. Runs inside the private network namespace CTest is given (scripts/test.sh).
 #
-# Usage: cloudpump_e2e.sh session|bad-config|hostile|reboot|unplug|move|two-lidars|slow
+# Usage: cloudpump_e2e.sh session|bad-config|hostile|reboot|unplug|move|two-lidars|slow|record
 #   session     discovery, firmware query and configuration as the lidars record them; the
 #               information-change, work mode, point type and internal-info lines with the
 #               ports the lidars report, the internal-info query answered only at its third
@@ -22,7 +22,9 @@
 #   unplug      a lidar's cable is pulled for 5 s: the same, its configuration kept meanwhile;
 #   move        a lidar moves to a new address: a new lidar there, the old address lost;
 #   two-lidars  one of two lidars reboots: the other is never lost nor set up again;
-#   slow        a lidar that misses one or two discovery periods, again and again, is never lost.
+#   slow        a lidar that misses one or two discovery periods, again and again, is never lost;
+#   record      cloudpump --record: tshark reads every datagram of the session from the file, with
+#               its addresses, ports and time, each stream whole and its last packet exact.
 # Environment (set by CTest, tests/bridge/e2e/CMakeLists.txt):
 #   E2E_PUMP           cloudpump, or cloudpump.exe with E2E_WINE the program that runs it
 #   E2E_SIM            lidar-sim (native)        E2E_HOSTILE  hostile_sender (native)
@@ -30,6 +32,7 @@
 #   E2E_PROBE          block_probe: prepares and removes the block, and checks it where
 #                      E2E_BLOCK_CHECK is probe
 #   E2E_BLOCK_CHECK    octave (E2E_OCTAVE, E2E_OCTAVE_SCRIPT, KESTO_MEX_DIR) or probe
+#   E2E_TSHARK         tshark, which reads recordings as a user's Wireshark does
 set -euo pipefail
 
 scenario=${1:-}
@@ -109,11 +112,11 @@ wait_end() {  # pid, what
 }
 
 pump=0
-start_pump() {
+start_pump() {  # cloudpump arguments...
   # A block of 0xA5 bytes first: what cloudpump leaves unwritten cannot pass for what an earlier
   # run wrote (the scene the lidars scan repeats from run to run).
   "${wine[@]}" "$E2E_PROBE" --fill || fail "cannot prepare the block"
-  (cd "$run" && exec "${wine[@]}" "$E2E_PUMP") >"$console" 2>&1 &
+  (cd "$run" && exec "${wine[@]}" "$E2E_PUMP" "$@") >"$console" 2>&1 &
   pump=$!
 }
 
@@ -432,6 +435,61 @@ expect_set_ups_on_the_wire() {  # address, n
 }
 
 # One lidar goes away and comes back: lost once, back once, set up twice on the wire.
+# A session of two lidars with bounded streams, recorded by cloudpump into $run/$1.
+recorded_session() {  # file name, more cloudpump arguments...
+  "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
+  start_sim "${lidar_args[@]}" --count 100 --rate 50 --imu-rate 200
+  start_pump --record "$@"
+  wait_for "last packets of both lidars" \
+    test -f "$record/127.0.0.2.point" -a -f "$record/127.0.0.2.imu" -a -f "$record/127.0.0.3.point" -a -f "$record/127.0.0.3.imu"
+  interrupt_pump
+  interrupt_sim
+}
+
+# tshark's fields of every packet of a capture, tab-separated; any complaint of tshark fails.
+tshark_fields() {  # file, fields...
+  local file=$1 args=() f
+  shift
+  for f; do args+=(-e "$f"); done
+  "$E2E_TSHARK" -r "$file" -T fields "${args[@]}" >"$scratch/tshark.out" 2>"$scratch/tshark.err" ||
+    fail "tshark cannot read $file: $(cat "$scratch/tshark.err")"
+  ! grep -v '^Running as user' "$scratch/tshark.err" | grep . >/dev/null ||
+    fail "tshark complains about $file: $(cat "$scratch/tshark.err")"
+  cat "$scratch/tshark.out"
+}
+hex_of() { od -An -v -tx1 "$1" | tr -d ' \n'; }
+
+# Recording: tshark finds every datagram cloudpump counted, each stream whole from and to the
+# right addresses and ports, the discovery both ways, and each stream's last packet byte for byte.
+scenario_record() {
+  local before after
+  before=$(date +%s)
+  recorded_session rec.pcapng
+  after=$(date +%s)
+  local recorded
+  recorded=$(text | sed -n 's/^Recorded \([0-9]*\) datagrams to rec\.pcapng, dropped 0\.$/\1/p')
+  [ -n "$recorded" ] || fail "no line of what was recorded, or datagrams dropped"
+  tshark_fields "$run/rec.pcapng" frame.time_epoch ip.src udp.srcport ip.dst udp.dstport udp.payload \
+    >"$scratch/fields"
+  [ "$(wc -l <"$scratch/fields")" -eq "$recorded" ] || fail "tshark reads $(wc -l <"$scratch/fields") of $recorded datagrams"
+  awk -v lo="$before" -v hi="$((after + 1))" '$1 < lo || $1 > hi { bad = 1 } END { exit bad }' "$scratch/fields" ||
+    fail "time stamps outside the run"
+  tuple_count() { awk -v t="$1" '$2 "\t" $3 "\t" $4 "\t" $5 == t' "$scratch/fields" | wc -l; }
+  [ "$(tuple_count "127.0.0.1	56000	255.255.255.255	56000")" -ge 1 ] || fail "no discovery broadcast"
+  local a stream
+  for a in "${addresses[@]}"; do
+    [ "$(tuple_count "$a	56000	127.0.0.1	56000")" -ge 1 ] || fail "no discovery reply of $a"
+    for stream in point imu; do
+      local ports
+      if [ $stream = point ]; then ports=(${point_ports[$a]}); else ports=(${imu_ports[$a]}); fi
+      local tuple="$a	${ports[1]}	127.0.0.1	${ports[0]}"
+      [ "$(tuple_count "$tuple")" -eq 100 ] || fail "$(tuple_count "$tuple") of 100 $stream packets of $a"
+      [ "$(awk -v t="$tuple" '$2 "\t" $3 "\t" $4 "\t" $5 == t { last = $6 } END { print last }' "$scratch/fields")" = \
+        "$(hex_of "$record/$a.$stream")" ] || fail "the last $stream packet of $a differs"
+    done
+  done
+}
+
 scenario_return() {  # address, lidar-sim arguments...
   local a=$1
   shift
@@ -491,7 +549,8 @@ case $scenario in
   move) scenario_move ;;
   two-lidars) scenario_two_lidars ;;
   slow) scenario_slow ;;
-  *) echo "usage: $0 session|bad-config|hostile|reboot|unplug|move|two-lidars|slow" >&2; exit 2 ;;
+  record) scenario_record ;;
+  *) echo "usage: $0 session|bad-config|hostile|reboot|unplug|move|two-lidars|slow|record" >&2; exit 2 ;;
 esac
 passed=yes
 echo "cloudpump_e2e $scenario: passed"
