@@ -45,17 +45,23 @@ int UsableProcessors() {
   return CPU_COUNT(&set);
 }
 
-std::int64_t ThreadCpuNs() {
+namespace {
+std::int64_t CpuClockNs(clockid_t clock) {
   timespec t{};
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0;
+  if (clock_gettime(clock, &t) != 0) return 0;
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
+}  // namespace
+
+std::int64_t ThreadCpuNs() { return CpuClockNs(CLOCK_THREAD_CPUTIME_ID); }
+std::int64_t ProcessCpuNs() { return CpuClockNs(CLOCK_PROCESS_CPUTIME_ID); }
 
 #else
 
 bool PlaceThisThread(int) { return false; }
 int UsableProcessors() { return static_cast<int>(std::thread::hardware_concurrency()); }
 std::int64_t ThreadCpuNs() { return 0; }
+std::int64_t ProcessCpuNs() { return 0; }
 
 #endif
 

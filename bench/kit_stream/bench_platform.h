@@ -18,6 +18,8 @@ int UsableProcessors();
 
 // CPU time the calling thread has used, in nanoseconds.
 std::int64_t ThreadCpuNs();
+// CPU time every thread of the process has used, in nanoseconds.
+std::int64_t ProcessCpuNs();
 
 }  // namespace kesto::bench
 

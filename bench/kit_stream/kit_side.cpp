@@ -60,6 +60,18 @@ void KitSide::Stop() {
   kit_.Stop();
 }
 
+bool KitSide::StartRecording(const std::string& path) {
+  lidar::RecordOptions options;
+  options.path = path;
+  options.application = "kit_stream_bench";
+  return kit_.recorder().Start(options);
+}
+
+lidar::RecordCounts KitSide::StopRecording() {
+  kit_.recorder().Stop();
+  return kit_.recorder().counts();
+}
+
 void KitSide::ResetPhase() {
   tally_.Reset();
   probe_.Reset();

@@ -37,6 +37,11 @@ class KitSide {
   bool Start(const std::string& lidar_ip, std::uint16_t point_port);
   void Stop();
 
+  // Records every datagram the kit receives into `path` from now until StopRecording, which
+  // returns what was recorded and dropped.
+  bool StartRecording(const std::string& path);
+  lidar::RecordCounts StopRecording();
+
   void ResetPhase();
   void SetStreamWriting(bool on) { write_stream_.store(on, std::memory_order_relaxed); }
   const Tally& tally() const { return tally_; }

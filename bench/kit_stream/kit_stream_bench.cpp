@@ -11,7 +11,11 @@
 //   - the receiving thread's CPU time per packet (bare loop, kit): at flood the emulator, not
 //     the receiver, sets the rate, so this tells what each receiver could take;
 //   - operator new calls on the kit's data IO thread in the steady state (none expected);
-//   - one lidarstream call returning a 0.1 s frame of one lidar in Octave, beside zeros.
+//   - one lidarstream call returning a 0.1 s frame of one lidar in Octave, beside zeros;
+//   - the 86,000 packets/s phase again with the kit recording every datagram to a capture
+//     file (--record-dir, removed afterwards): datagrams recorded and dropped, and the kit's
+//     CPU per packet beside the same phase without recording, on the data IO thread and in
+//     the whole process (the emulator's share is the same in both).
 // The emulator stands for a lidar, which is another device: on a machine of two or more
 // processors it runs on the first one and everything else on the second (--no-pin: anywhere).
 // A plain timed program, not a test. It binds fixed ports (56000, 44332, the lidar's) and the
@@ -62,6 +66,7 @@ struct Options {
   int frames = 100;
   bool octave = true;
   bool pin = true;
+  std::string record_dir = "/tmp";
 };
 
 // Set once by main before any phase: whether the emulator gets a processor of its own.
@@ -81,6 +86,7 @@ void PrintUsage() {
       "  --frames N            Octave calls timed (default 100)\n"
       "  --no-octave           skip the Octave part\n"
       "  --no-pin              let the emulator and the kit run on any processor\n"
+      "  --record-dir DIR      where the recording phase writes its capture (default /tmp)\n"
       "  --fill-stream unlink|N  write N packets into \"kesto-stream v1\" and exit (Octave part)\n");
 }
 
@@ -122,6 +128,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       o.octave = false;
     } else if (flag == "--no-pin") {
       o.pin = false;
+    } else if (flag == "--record-dir") {
+      ok = i + 1 < argc;
+      if (ok) o.record_dir = argv[++i];
     } else {
       ok = false;
     }
@@ -209,7 +218,7 @@ void WaitQuiet(Count count, std::uint64_t expected) {
   }
 }
 
-enum class Target { kBare, kKit, kKitStream };
+enum class Target { kBare, kKit, kKitStream, kKitStreamRecording };
 
 struct PhaseResult {
   std::string name;
@@ -231,6 +240,12 @@ struct PhaseResult {
   std::uint64_t malformed = 0;
   std::uint64_t latency_samples = 0;
   std::uint64_t negative_latencies = 0;
+  // Every thread of the process over the sending, emulator included, per packet received.
+  double process_cpu_us_per_packet = 0;
+  // The recording phase.
+  std::uint64_t recorded = 0;
+  std::uint64_t record_dropped = 0;
+  std::uint64_t record_bytes = 0;
   double latency_median_us = 0, latency_p99_us = 0, latency_max_us = 0;
 
   // Sent but never received: dropped by the receiving socket (or never delivered).
@@ -252,7 +267,8 @@ class Bench {
   }
   void Stop() { kit_.Stop(); }
 
-  PhaseResult Run(const std::string& name, Target target, double rate, double seconds) {
+  PhaseResult Run(const std::string& name, Target target, double rate, double seconds,
+                  const std::string& record_path = "") {
     PhaseResult r;
     r.name = name;
     r.target = target;
@@ -269,14 +285,29 @@ class Bench {
       bare.Stop();
       Take(bare.tally(), bare.probe(), r);
     } else {
-      const bool stream = target == Target::kKitStream;
+      const bool recording = target == Target::kKitStreamRecording;
+      const bool stream = target == Target::kKitStream || recording;
       kit_.ResetPhase();
       kit_.SetStreamWriting(stream);
+      if (recording && !kit_.StartRecording(record_path)) {
+        std::fprintf(stderr, "cannot record to %s\n", record_path.c_str());
+        return r;
+      }
       const std::uint64_t written_before = kit_.stream_written();
       StreamReaderThread reader;
       if (stream) reader.Start(kit_.stream_block(), kReaderPeriod);
+      const std::int64_t cpu_before = ProcessCpuNs();
       r.send = StreamFromEmulator(kKitPort, rate, seconds);
       WaitQuiet([&] { return kit_.tally().packets(); }, r.send.sent);
+      if (recording) {
+        const lidar::RecordCounts counts = kit_.StopRecording();
+        r.recorded = counts.recorded;
+        r.record_dropped = counts.dropped;
+        std::error_code error;
+        r.record_bytes = std::filesystem::file_size(record_path, error);
+        std::filesystem::remove(record_path, error);
+      }
+      const std::int64_t cpu_used = ProcessCpuNs() - cpu_before;
       if (stream) {
         reader.Finish();
         r.written = kit_.stream_written() - written_before;
@@ -284,6 +315,9 @@ class Bench {
       }
       kit_.SetStreamWriting(false);
       Take(kit_.tally(), kit_.probe(), r);
+      if (r.received > 0) {
+        r.process_cpu_us_per_packet = static_cast<double>(cpu_used) / 1e3 / static_cast<double>(r.received);
+      }
     }
     Print(r);
     return r;
@@ -327,7 +361,13 @@ class Bench {
                 "steady packets\n",
                 "", r.cpu_us_per_packet, static_cast<unsigned long long>(r.steady_allocations),
                 static_cast<unsigned long long>(r.steady_packets));
-    if (r.target == Target::kKitStream) {
+    if (r.target == Target::kKitStreamRecording) {
+      std::printf("%-34s recording: %llu datagrams recorded, %llu dropped, %.1f MB\n", "",
+                  static_cast<unsigned long long>(r.recorded),
+                  static_cast<unsigned long long>(r.record_dropped),
+                  static_cast<double>(r.record_bytes) / 1e6);
+    }
+    if (r.target != Target::kBare && r.target != Target::kKit) {
       std::printf("%-34s stream: written %llu, reader got %llu, ring lost %llu, counter gaps %llu,"
                   " malformed %llu; latency us median %.1f p99 %.1f max %.1f (%llu samples,"
                   " %llu negative)\n",
@@ -348,6 +388,24 @@ class Bench {
 };
 
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
+
+// The paced phase at the long rate without and with recording.
+void PrintRecordingCost(const PhaseResult& plain, const PhaseResult& recording) {
+  const auto change = [](double before, double after) {
+    return before > 0 ? 100.0 * (after - before) / before : 0.0;
+  };
+  std::printf("recording at %.0f/s: %llu datagrams recorded, %llu dropped (of %llu received)\n",
+              recording.send.rate(), static_cast<unsigned long long>(recording.recorded),
+              static_cast<unsigned long long>(recording.record_dropped),
+              static_cast<unsigned long long>(recording.received));
+  std::printf("  data IO thread CPU us/packet %.3f -> %.3f (%+.1f%%); whole process %.3f -> %.3f "
+              "(%+.1f%%, emulator included); received/s %.0f -> %.0f\n",
+              plain.cpu_us_per_packet, recording.cpu_us_per_packet,
+              change(plain.cpu_us_per_packet, recording.cpu_us_per_packet),
+              plain.process_cpu_us_per_packet, recording.process_cpu_us_per_packet,
+              change(plain.process_cpu_us_per_packet, recording.process_cpu_us_per_packet),
+              plain.receive_rate, recording.receive_rate);
+}
 
 void PrintSummary(const Options& o, const std::vector<PhaseResult>& flood,
                   const std::vector<PhaseResult>& paced, const OctaveFrameFigures& octave) {
@@ -375,7 +433,7 @@ void PrintSummary(const Options& o, const std::vector<PhaseResult>& flood,
   for (const PhaseResult& r : paced) {
     std::printf("  %-20s %10llu   %10llu", r.name.c_str(), static_cast<unsigned long long>(r.send.sent),
                 static_cast<unsigned long long>(r.lost_in_socket()));
-    if (r.target == Target::kKitStream) {
+    if (r.target != Target::kBare) {
       std::printf("  %9llu  %10llu    %7.1f / %7.1f / %8.1f\n",
                   static_cast<unsigned long long>(r.ring_lost),
                   static_cast<unsigned long long>(r.returned), r.latency_median_us,
@@ -383,6 +441,9 @@ void PrintSummary(const Options& o, const std::vector<PhaseResult>& flood,
     } else {
       std::printf("  (bare recvfrom loop)\n");
     }
+  }
+  for (const PhaseResult& r : paced) {
+    if (r.target == Target::kKitStreamRecording) PrintRecordingCost(paced[1], r);
   }
   std::uint64_t allocations = 0, packets = 0;
   for (const auto* list : {&flood, &paced}) {
@@ -450,6 +511,9 @@ int main(int argc, char** argv) {
                               options.low_rate, options.low_seconds));
     paced.push_back(bench.Run(label(options.rate, options.seconds), Target::kKitStream,
                               options.rate, options.seconds));
+    paced.push_back(bench.Run(label(options.rate, options.seconds) + ", recording",
+                              Target::kKitStreamRecording, options.rate, options.seconds,
+                              options.record_dir + "/kit_stream_bench_" + block_name + ".pcapng"));
     paced.push_back(bench.Run(label(options.high_rate, options.high_seconds), Target::kKitStream,
                               options.high_rate, options.high_seconds));
     paced.push_back(bench.Run("bare " + label(options.high_rate, options.high_seconds),
