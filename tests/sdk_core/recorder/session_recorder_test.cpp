@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture_reader.h"
+#include "log_capture.h"
 
 namespace kesto::lidar {
 namespace {
@@ -135,6 +136,26 @@ TEST(SessionRecorder, AFileThatCannotBeCreatedFailsTheStartAndRecordsNothing) {
   recorder.Stop();
   EXPECT_EQ(recorder.counts().recorded, 0u);
   EXPECT_EQ(recorder.counts().dropped, 0u);
+}
+
+// A full disk (Linux's /dev/full takes the file and refuses every byte): one line, the data
+// keeps coming, and everything offered counts as dropped.
+TEST(SessionRecorder, AFullDiskEndsTheRecordingWithOneLineAndCountsTheRestAsDropped) {
+  std::FILE* probe = std::fopen("/dev/full", "wb");
+  if (probe == nullptr) GTEST_SKIP() << "no /dev/full here";
+  std::fclose(probe);
+  kesto::test::LogCapture log;
+  SessionRecorder recorder;
+  RecordOptions options;
+  options.path = "/dev/full";
+  options.batch_bytes = 16 * 1024;
+  ASSERT_TRUE(recorder.Start(options));
+  RecordNumbered(recorder, 0, 1000, 1380, 1);
+  recorder.Stop();
+  const RecordCounts counts = recorder.counts();
+  EXPECT_EQ(counts.recorded, 0u);
+  EXPECT_EQ(counts.dropped, 1000u);
+  EXPECT_EQ(log.Count("Recording stopped"), 1u);
 }
 
 }  // namespace
