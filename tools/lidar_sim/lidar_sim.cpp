@@ -18,7 +18,9 @@
 #include "handle_text.h"
 #include "emulated_lidar.h"
 #include "kit_log.h"
+#include "capture_reader.h"
 #include "recorder.h"
+#include "replay.h"
 #include "socket.h"
 #include "socket_util.h"
 
@@ -79,6 +81,24 @@ struct Stream {
   uint64_t DueNs(uint64_t n) const {
     return start_ns + static_cast<uint64_t>(std::llround(static_cast<double>(n) * period_ns));
   }
+};
+
+// Where a replaying lidar is in its recording; loop thread.
+struct ReplayState {
+  std::unique_ptr<RecordedStream> recording;
+  bool active = false;   // in work mode 1 with a host to send to
+  bool opened = false;   // rewound since the last power-up
+  // The packet recorded at base_rec_ns is due at base_now_ns; later ones at their recorded
+  // distance from it divided by the speed.
+  uint64_t base_rec_ns = 0;
+  uint64_t base_now_ns = 0;
+  // Set when the next packet starts a new timeline: due at rebase_to_ns, or now when that is 0.
+  bool rebase = false;
+  uint64_t rebase_to_ns = 0;
+  uint64_t last_rec_ns = 0;  // recorded time of the latest packet, for time stamps out of order
+  uint64_t last_due_ns = 0;
+  uint64_t pass_first_rec_ns = 0;
+  uint64_t pass_packets = 0;  // packets consumed (sent or lost) in this pass
 };
 
 struct LogRequest {
@@ -171,6 +191,7 @@ class Simulator::Impl {
     uint32_t damage_turn = 0;
     // The last packet of each stream, kept only while recording.
     Bytes last_point, last_imu;
+    ReplayState replay;  // with SimOptions::replay
   };
 
   // Start's work; on false Start closes and drops what it made.
@@ -179,7 +200,10 @@ class Simulator::Impl {
   bool PlanDisruptions(uint64_t start_ns);
   // The address of a move, checked as Start checks a lidar's; one log line when it is refused.
   bool MoveAddress(const std::string& text, std::array<uint8_t, 4>& address) const;
-  bool OpenSockets(Model model, const std::string& address, Sockets& out);
+  // The sockets of `setup`'s model and data ports on `address`.
+  bool OpenSockets(const LidarSetup& setup, const std::string& address, Sockets& out);
+  // Checks SimOptions::replay and gives every lidar its recording.
+  bool OpenReplay();
   static void CloseLidarSockets(Sockets& sockets);
   // Where the system sends every loopback alias's datagrams from another address (Wine), hosts
   // see all lidars at that address: one warning line.
@@ -205,6 +229,8 @@ class Simulator::Impl {
   void Send(Runtime& runtime, Port from, const Endpoint& to, const uint8_t* bytes, size_t size,
             bool data_packet);
   void ServeStreams(Runtime& runtime, uint64_t now, uint64_t* next_due);
+  // A replaying lidar's recorded packets that are due.
+  void ServeReplay(Runtime& runtime, uint64_t now, uint64_t* next_due);
   void SendPoint(Runtime& runtime);
   void SendImu(Runtime& runtime);
   // The timestamp of the stream's next packet, taken just before it is sent.
@@ -300,6 +326,7 @@ bool Simulator::Impl::Open() {
   }
 
   if (!PlanDisruptions(SteadyNs())) return false;
+  if (!options_.replay.path.empty() && !OpenReplay()) return false;
 
   discovery_fd_ = kesto::lidar::OpenUdpSocket(kDiscoveryPort, true, true, false, "", "");
   bool ok = discovery_fd_ != platform::kInvalidSocket && platform::SocketFitsSelect(discovery_fd_);
@@ -307,7 +334,7 @@ bool Simulator::Impl::Open() {
   if (!ok) KESTO_LOG_ERROR("lidar-sim: cannot listen for discovery on port {}", kDiscoveryPort);
   for (Runtime& runtime : lidars_) {
     if (!ok) break;
-    ok = OpenSockets(runtime.lidar->setup().model, runtime.lidar->setup().address, runtime.sockets);
+    ok = OpenSockets(runtime.lidar->setup(), runtime.lidar->setup().address, runtime.sockets);
   }
   if (!ok) return false;
   WarnOfSharedSource();
@@ -354,11 +381,44 @@ bool Simulator::Impl::MoveAddress(const std::string& text, std::array<uint8_t, 4
   return true;
 }
 
-bool Simulator::Impl::OpenSockets(Model model, const std::string& address, Sockets& out) {
+bool Simulator::Impl::OpenReplay() {
+  const ReplayOptions& replay = options_.replay;
+  if (!(replay.speed > 0 && replay.speed <= 1e6) || !(replay.from_seconds >= 0) ||
+      (replay.to_seconds >= 0 && !(replay.to_seconds > replay.from_seconds))) {
+    KESTO_LOG_ERROR("lidar-sim: bad replay of {}: speed {}, from {} s to {} s", replay.path,
+                    replay.speed, replay.from_seconds, replay.to_seconds);
+    return false;
+  }
+  // The window counts from the capture's first datagram.
+  capture::CaptureReader reader = capture::CaptureReader::OpenFile(replay.path);
+  capture::CapturedDatagram first;
+  if (reader.NextDatagram(first) != capture::ReadStatus::kItem) {
+    KESTO_LOG_ERROR("lidar-sim: cannot replay {}: {}", replay.path,
+                    reader.error().empty() ? "no datagram in it" : reader.error());
+    return false;
+  }
+  for (Runtime& runtime : lidars_) {
+    const LidarSetup& setup = runtime.lidar->setup();
+    if (setup.recorded_address == 0) {
+      KESTO_LOG_ERROR("lidar-sim: lidar {} has no recorded lidar to replay", setup.address);
+      return false;
+    }
+    runtime.replay.recording =
+        std::make_unique<RecordedStream>(replay, setup.recorded_address, first.time_ns);
+  }
+  return true;
+}
+
+bool Simulator::Impl::OpenSockets(const LidarSetup& setup, const std::string& address,
+                                  Sockets& out) {
   Sockets sockets;
-  const ModelPorts ports = PortsOf(model);
-  const uint16_t by_role[kPortCount] = {ports.discovery, ports.command, ports.push,
-                                        ports.point,     ports.imu,     ports.log};
+  const ModelPorts ports = PortsOf(setup.model);
+  const uint16_t by_role[kPortCount] = {ports.discovery,
+                                        ports.command,
+                                        ports.push,
+                                        setup.point_port != 0 ? setup.point_port : ports.point,
+                                        setup.imu_port != 0 ? setup.imu_port : ports.imu,
+                                        ports.log};
   std::map<uint16_t, int> opened;
   for (size_t role = 0; role < kPortCount; ++role) {
     const uint16_t port = by_role[role];
@@ -474,7 +534,11 @@ void Simulator::Impl::LoopIteration() {
   }
 
   for (Runtime& runtime : lidars_) {
-    ServeStreams(runtime, now, &next_due);
+    if (runtime.replay.recording) {
+      ServeReplay(runtime, now, &next_due);
+    } else {
+      ServeStreams(runtime, now, &next_due);
+    }
     if (runtime.up && (runtime.lidar->configured() || runtime.lidar->point_host().port != 0)) {
       if (runtime.next_push_ns == 0) runtime.next_push_ns = now;
       if (now >= runtime.next_push_ns) {
@@ -685,6 +749,82 @@ void Simulator::Impl::ServeStreams(Runtime& runtime, uint64_t now, uint64_t* nex
   }
 }
 
+void Simulator::Impl::ServeReplay(Runtime& runtime, uint64_t now, uint64_t* next_due) {
+  EmulatedLidar& lidar = *runtime.lidar;
+  ReplayState& r = runtime.replay;
+  if (runtime.seen_version != lidar.config_version()) {
+    runtime.seen_version = lidar.config_version();
+    const bool on = lidar.work_mode() == 1 &&
+                    (lidar.point_host().port != 0 || (lidar.imu_enabled() && lidar.imu_host().port != 0));
+    if (on && !r.active) {
+      // Started, or resumed after work mode 0: the next packet is due now.
+      if (!r.opened) {
+        r.recording->Rewind();
+        r.opened = true;
+        r.pass_packets = 0;
+      }
+      r.rebase = true;
+      r.rebase_to_ns = 0;
+    }
+    r.active = on;
+  }
+  if (!r.active) return;
+  const double speed = options_.replay.speed;
+  for (uint64_t burst = 0;; ++burst) {
+    const capture::CapturedDatagram* d = r.recording->next();
+    if (d == nullptr) {
+      if (!options_.replay.loop || r.pass_packets == 0) {
+        // Exhausted (or a window without a packet of this lidar, which no loop can fill).
+        if (r.pass_packets != 0) {
+          RecordStreamEnd(runtime, true);
+          RecordStreamEnd(runtime, false);
+        }
+        r.active = false;
+        return;
+      }
+      // Again from the window's start, one mean recorded spacing after the last packet.
+      const uint64_t gap =
+          r.pass_packets > 1
+              ? static_cast<uint64_t>(static_cast<double>(r.last_rec_ns - r.pass_first_rec_ns) /
+                                      static_cast<double>(r.pass_packets - 1) / speed)
+              : 1000000;
+      r.recording->Rewind();
+      r.pass_packets = 0;
+      r.rebase = true;
+      r.rebase_to_ns = r.last_due_ns + gap;
+      continue;
+    }
+    if (r.rebase) {
+      r.rebase = false;
+      r.base_rec_ns = r.last_rec_ns = d->time_ns;
+      r.base_now_ns = r.rebase_to_ns != 0 ? r.rebase_to_ns : now;
+    }
+    // A time stamp before the previous one (a capture of several interfaces) sends at once.
+    r.last_rec_ns = std::max(r.last_rec_ns, d->time_ns);
+    const uint64_t due =
+        r.base_now_ns +
+        static_cast<uint64_t>(std::llround(static_cast<double>(r.last_rec_ns - r.base_rec_ns) / speed));
+    if (due > now || burst == kSendBurst) {
+      *next_due = std::min(*next_due, std::max(due, now));
+      return;
+    }
+    if (r.pass_packets++ == 0) r.pass_first_rec_ns = r.last_rec_ns;
+    r.last_due_ns = due;
+    const bool point = r.recording->next_is_point();
+    const Endpoint& host = point ? lidar.point_host() : lidar.imu_host();
+    // A dropped lidar's packets of the time it is away are lost; so are those of a stream the
+    // host has not asked for.
+    const bool wanted = host.port != 0 && (point || lidar.imu_enabled());
+    if (wanted && runtime.up && due >= runtime.up_since_ns) {
+      if (recorder_.enabled()) (point ? runtime.last_point : runtime.last_imu) = d->payload;
+      Send(runtime, point ? Port::kPoint : Port::kImu, host, d->payload.data(), d->payload.size(), true);
+      (point ? lidar.counters().point_packets : lidar.counters().imu_packets)
+          .fetch_add(1, std::memory_order_relaxed);
+    }
+    r.recording->Advance();
+  }
+}
+
 uint64_t Simulator::Impl::StampOf(Stream& stream) const {
   if (!options_.synced_clock) return stream.DueNs(stream.sent);
   stream.last_stamp = std::max(WallClockNs(), stream.last_stamp + 1);
@@ -880,6 +1020,9 @@ bool Simulator::Impl::Apply(Runtime& runtime, Disruption kind, double down_secon
     restart(runtime.point);
     restart(runtime.imu);
     runtime.next_push_ns = 0;
+    // A replay starts from the window's start again once the lidar is told work mode 1.
+    runtime.replay.active = false;
+    runtime.replay.opened = false;
   }
   RecordDisruption(runtime, KindName(kind), now,
                    kind == Disruption::kMove ? AddressText(address) : std::string());
@@ -895,7 +1038,7 @@ bool Simulator::Impl::Rebind(Runtime& runtime, const std::array<uint8_t, 4>& add
     return false;
   }
   Sockets fresh;
-  if (!OpenSockets(runtime.lidar->setup().model, text, fresh)) return false;
+  if (!OpenSockets(runtime.lidar->setup(), text, fresh)) return false;
   CloseLidarSockets(runtime.sockets);
   runtime.sockets = std::move(fresh);
   const size_t index = by_address_[old];

@@ -53,8 +53,11 @@
 // got it: where the system binds loopback aliases to the wildcard (Wine), the lidars of one port
 // share a socket. There every lidar also sends from 127.0.0.1, which Start warns about.
 //
-// Threads: one loop thread per Simulator serves every lidar; the public operations are safe from
-// any thread. Nothing throws; failures are false results plus one log line.
+// With SimOptions::replay, the lidars send recorded data instead (see ReplayOptions).
+//
+// Threads: one loop thread per Simulator serves every lidar (and reads a replayed capture); the
+// public operations are safe from any thread. Nothing throws; failures are false results plus
+// one log line.
 
 #include <cstddef>
 #include <cstdint>
@@ -72,6 +75,13 @@ struct LidarSetup {
   Model model = Model::kOrbit;
   std::string address;  // dotted IPv4; one lidar per address
   std::string serial;   // up to 16 characters; empty: generated from the model and address
+  // Lidar-side ports its point and IMU packets leave from; 0: the model's. A replayed lidar
+  // sends from the ports of its recording.
+  uint16_t point_port = 0;
+  uint16_t imu_port = 0;
+  // With SimOptions::replay: the recorded lidar whose data packets this one sends, by its
+  // address in the capture (network byte order).
+  uint32_t recorded_address = 0;
 };
 
 // `count` lidars of `model` on consecutive addresses from `first_address`, serials generated.
@@ -125,6 +135,22 @@ struct DisruptionPlan {
   std::string new_address;  // kMove only
 };
 
+// A recorded session the lidars replay instead of generating their data (replay.h builds the
+// lidars for a capture). A lidar answers discovery and commands as ever; once told work mode 1
+// it sends the point and IMU packets its recorded lidar sent inside the window, byte for byte, in
+// recorded order and with the recorded spacing divided by `speed`, to the hosts it was given.
+// Work mode 0 pauses it where it is; a reboot or move starts it from the window's start again.
+// Its recording exhausted, it sends no data (with `loop`, it starts again from the window's
+// start). The rate, count, time and scene options do not apply to its data.
+struct ReplayOptions {
+  std::string path;  // empty: no replay
+  double speed = 1;  // greater than 0; 2 is twice as fast
+  bool loop = false;
+  // The window, in seconds from the capture's first datagram; to_seconds < 0: to the end.
+  double from_seconds = 0;
+  double to_seconds = -1;
+};
+
 struct SimOptions {
   std::vector<LidarSetup> lidars;
   // Bind and send to 127.0.0.0/8 only unless set; other addresses are refused at Start, and
@@ -171,6 +197,7 @@ struct SimOptions {
   // Reboots, drops and moves the loop thread carries out on its own; checked at Start (index,
   // times, the address of a move), a move that cannot be made when due is logged and skipped.
   std::vector<DisruptionPlan> disruptions;
+  ReplayOptions replay;
 };
 
 inline constexpr double kLineRatePacketsPerSecond = 86000;

@@ -29,6 +29,16 @@ int Run(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return 0;
   }
+  if (!cli.sim.replay.path.empty()) {
+    std::string report, warning;
+    if (!PrepareReplay(cli, report, warning, error)) {
+      std::fprintf(stderr, "lidar-sim: %s\n", error.c_str());
+      return 1;
+    }
+    if (!warning.empty()) std::fprintf(stderr, "lidar-sim: warning: %s\n", warning.c_str());
+    std::printf("lidar-sim: replaying %s\n%s", cli.sim.replay.path.c_str(), report.c_str());
+    std::fflush(stdout);
+  }
   kesto::lidar::log::Setup();
   if (!kesto::platform::SocketStartup()) {
     std::fprintf(stderr, "lidar-sim: cannot start the socket library\n");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulated_lidar.h"
+#include "replay.h"
 
 namespace kesto::lidar_sim {
 
@@ -84,6 +85,18 @@ bool ParseDisruption(const DisruptionFlag& flag, const std::string& text, Disrup
   return flag.kind != Disruption::kMove || ParseAddress(plan.new_address, address);
 }
 
+// Whether every disruption names a lidar there is.
+bool DisruptedLidarsExist(const SimOptions& sim, std::string& error) {
+  for (const DisruptionPlan& plan : sim.disruptions) {
+    if (plan.index >= sim.lidars.size()) {
+      error = "no lidar " + std::to_string(plan.index) + " to disrupt (" +
+              std::to_string(sim.lidars.size()) + " lidars, the first is 0)";
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ParseModel(const std::string& text, Model& model) {
   if (text == "orbit" || text == "ORBIT") model = Model::kOrbit;
   else if (text == "vela" || text == "VELA") model = Model::kVela;
@@ -103,7 +116,9 @@ std::string PortsLine(Model model) {
 constexpr const char* kOptionsText = R"(  --orbit N              N ORBIT lidars (default: 1 ORBIT when no lidar is given)
   --vela N               N VELA lidars, on the addresses after the ORBIT ones
   --first-address A      address of the first lidar (default 127.0.0.2), one per address
-  --lidar MODEL@A[/SN]   one lidar of MODEL (orbit, vela) on A, serial SN (repeatable)
+  --lidar MODEL@A[/SN]   one lidar of MODEL (orbit, vela) on A, serial SN (repeatable); with
+                         --replay, A is a recorded lidar's address in the capture, which this
+                         names where its recording does not (no discovery reply)
   --rate PPS             point packets per second per lidar (default 2083: 200,000 points/s)
   --line-rate            86,000 point packets per second per lidar
   --imu-rate HZ          IMU packets per second (default 200)
@@ -141,7 +156,26 @@ constexpr const char* kOptionsText = R"(  --orbit N              N ORBIT lidars 
                          log replies, state pushes), the last packet of each stream once it
                          ends by --count or --stream-seconds, and the log files it pushed
   --allow-non-loopback   allow addresses outside 127.0.0.0/8 (real interfaces)
+  --replay FILE          replay a recorded session (pcap or pcapng; see Replay below)
+  --speed X              replay X times as fast (X > 0, default 1; 0.5 is half as fast)
+  --loop                 replay again from the window's start when the recording is over
+  --from S               replay from S seconds after the capture's first datagram (default 0)
+  --to S                 replay up to S seconds after the capture's first datagram (default: end)
   --help                 this text
+
+Replay: with --replay FILE, every lidar that sent a discovery reply or data packets in the
+capture becomes one emulated lidar, in order of first appearance, on --first-address and the
+addresses after it. Its model and serial number are those of its recorded discovery reply;
+--lidar MODEL@RECORDED-ADDRESS[/SN] names a lidar the capture does not. Each answers discovery
+and commands as above; once told work mode 1 it sends its recorded point and IMU packets byte
+for byte, in recorded order and with their recorded spacing (divided by --speed), to the host
+ports it was given, from its recorded lidar-side ports; work mode 0 pauses it, a reboot starts
+it again from the window's start. When its recording is over it sends no data (--loop: again).
+The program first prints each lidar (recorded address -> replay address, model, serial, packets)
+and the duration. A file that is no capture ends it with an error; a file damaged after good
+packets is replayed up to the damage, with one warning. The capture is streamed, never loaded
+whole. --orbit, --vela do not combine with --replay; --rate, --imu-rate, --count,
+--stream-seconds and --point-type do not apply to replayed data.
 )";
 
 }  // namespace
@@ -162,8 +196,9 @@ const char* UsageText() {
 
 bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::string& error) {
   int orbit = 0, vela = 0;
-  std::string first_address = "127.0.0.2";
-  std::vector<LidarSetup> explicit_lidars;
+  std::string& first_address = out.first_address;
+  std::vector<LidarSetup>& explicit_lidars = out.named_lidars;
+  ReplayOptions& replay = out.sim.replay;
   for (int i = 1; i < argc; ++i) {
     const std::string flag = argv[i];
     const auto value = [&](std::string& v) {
@@ -189,6 +224,8 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
       out.sim.imu_on_at_start = false;
     } else if (flag == "--line-rate") {
       out.sim.point_rate = kLineRatePacketsPerSecond;
+    } else if (flag == "--loop") {
+      replay.loop = true;
     } else if (flag.rfind("--", 0) != 0 || std::string_view(UsageText()).find("  " + flag + " ") == std::string_view::npos) {
       error = "unknown flag " + flag;
       return false;
@@ -197,6 +234,15 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     } else if (flag == "--orbit" || flag == "--vela") {
       if (!ToUnsigned(v, 1000, n)) return bad(v);
       (flag == "--orbit" ? orbit : vela) = static_cast<int>(n);
+    } else if (flag == "--replay") {
+      if (v.empty()) return bad(v);
+      replay.path = v;
+    } else if (flag == "--speed") {
+      if (!ToNumber(v, d) || !(d > 0) || d > 1e6) return bad(v);
+      replay.speed = d;
+    } else if (flag == "--from" || flag == "--to") {
+      if (!ToNumber(v, d) || d > 1e9) return bad(v);
+      (flag == "--from" ? replay.from_seconds : replay.to_seconds) = d;
     } else if (flag == "--first-address") {
       first_address = v;
     } else if (flag == "--lidar") {
@@ -292,6 +338,29 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
     }
   }
   if (out.help) return true;
+  if (!replay.path.empty()) {
+    // The capture gives the lidars (PrepareReplay); what would add others cannot be met.
+    if (orbit != 0 || vela != 0) {
+      error = "--orbit and --vela do not combine with --replay: the capture gives the lidars";
+      return false;
+    }
+    if (replay.to_seconds >= 0 && !(replay.to_seconds > replay.from_seconds)) {
+      error = "--to must be later than --from";
+      return false;
+    }
+    for (const LidarSetup& named : explicit_lidars) {
+      std::array<uint8_t, 4> address{};
+      if (!ParseAddress(named.address, address)) {
+        error = "bad value for --lidar: " + named.address;
+        return false;
+      }
+    }
+    return true;
+  }
+  if (replay.loop || replay.speed != 1 || replay.from_seconds != 0 || replay.to_seconds >= 0) {
+    error = "--speed, --loop, --from and --to need --replay";
+    return false;
+  }
   if (orbit == 0 && vela == 0 && explicit_lidars.empty()) orbit = 1;
   std::vector<LidarSetup> generated = MakeLidars(Model::kOrbit, orbit + vela, first_address);
   if (generated.size() != static_cast<size_t>(orbit + vela)) {
@@ -301,12 +370,19 @@ bool ParseCommandLine(int argc, const char* const* argv, CliOptions& out, std::s
   for (size_t i = static_cast<size_t>(orbit); i < generated.size(); ++i) generated[i].model = Model::kVela;
   out.sim.lidars = generated;
   out.sim.lidars.insert(out.sim.lidars.end(), explicit_lidars.begin(), explicit_lidars.end());
-  for (const DisruptionPlan& plan : out.sim.disruptions) {
-    if (plan.index >= out.sim.lidars.size()) {
-      error = "no lidar " + std::to_string(plan.index) + " to disrupt (" +
-              std::to_string(out.sim.lidars.size()) + " lidars, the first is 0)";
-      return false;
-    }
+  return DisruptedLidarsExist(out.sim, error);
+}
+
+bool PrepareReplay(CliOptions& cli, std::string& report, std::string& warning, std::string& error) {
+  ReplayScan scan;
+  if (!ScanCapture(cli.sim.replay.path, scan, error)) return false;
+  if (!ReplayLidars(scan, cli.first_address, cli.named_lidars, cli.sim.lidars, error)) return false;
+  if (!DisruptedLidarsExist(cli.sim, error)) return false;
+  report = ReplayReport(scan, cli.sim.lidars);
+  warning.clear();
+  if (!scan.damage.empty()) {
+    warning = cli.sim.replay.path + " is damaged after " + std::to_string(scan.datagrams) +
+              " datagrams (" + scan.damage + "); replaying what comes before";
   }
   return true;
 }

@@ -127,6 +127,33 @@ TEST(CommandLineTest, RebootsDropsAndMovesOnceOrAgainAndAgain) {
   }
 }
 
+TEST(CommandLineTest, ReplayFlagsLeaveTheLidarsToTheCapture) {
+  const char* argv[] = {"lidar-sim", "--replay", "session.pcapng", "--speed", "2.5", "--loop",
+                        "--from", "1.5", "--to", "3", "--first-address", "127.0.0.10",
+                        "--lidar", "vela@192.168.1.12/SN12"};
+  CliOptions cli;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(static_cast<int>(std::size(argv)), argv, cli, error)) << error;
+  EXPECT_EQ(cli.sim.replay.path, "session.pcapng");
+  EXPECT_EQ(cli.sim.replay.speed, 2.5);
+  EXPECT_TRUE(cli.sim.replay.loop);
+  EXPECT_EQ(cli.sim.replay.from_seconds, 1.5);
+  EXPECT_EQ(cli.sim.replay.to_seconds, 3);
+  EXPECT_EQ(cli.first_address, "127.0.0.10");
+  EXPECT_TRUE(cli.sim.lidars.empty());  // PrepareReplay makes them from the capture
+  ASSERT_EQ(cli.named_lidars.size(), 1u);
+  EXPECT_EQ(cli.named_lidars[0].model, Model::kVela);
+  EXPECT_EQ(cli.named_lidars[0].address, "192.168.1.12");
+  EXPECT_EQ(cli.named_lidars[0].serial, "SN12");
+
+  // Without --replay the emulator is as before: one ORBIT lidar, no replay.
+  const char* plain[] = {"lidar-sim"};
+  CliOptions none;
+  ASSERT_TRUE(ParseCommandLine(1, plain, none, error)) << error;
+  EXPECT_TRUE(none.sim.replay.path.empty());
+  EXPECT_EQ(none.sim.lidars.size(), 1u);
+}
+
 TEST(CommandLineTest, BadInputIsRefusedWithAReason) {
   const std::vector<std::vector<const char*>> bad = {
       {"lidar-sim", "--rate"},          {"lidar-sim", "--rate", "-5"},
@@ -142,6 +169,14 @@ TEST(CommandLineTest, BadInputIsRefusedWithAReason) {
       {"lidar-sim", "--drop-every", "0:2:2"},      {"lidar-sim", "--reboot-every", "0:3"},
       {"lidar-sim", "--move", "0:5"},              {"lidar-sim", "--move", "0:5:127.0.0"},
       {"lidar-sim", "--move", "0:5:127.0.0.9:x"},  {"lidar-sim", "--move-every", "0:5:127.0.0.9"},
+      {"lidar-sim", "--replay"},                   {"lidar-sim", "--replay", ""},
+      {"lidar-sim", "--replay", "f", "--speed", "0"}, {"lidar-sim", "--replay", "f", "--speed", "-2"},
+      {"lidar-sim", "--replay", "f", "--from", "-1"}, {"lidar-sim", "--replay", "f", "--to", "x"},
+      {"lidar-sim", "--replay", "f", "--from", "3", "--to", "2"},
+      {"lidar-sim", "--replay", "f", "--orbit", "2"},
+      {"lidar-sim", "--replay", "f", "--lidar", "orbit@lidar.local"},
+      {"lidar-sim", "--loop"},                     {"lidar-sim", "--speed", "2"},
+      {"lidar-sim", "--from", "1"},
   };
   for (const auto& argv : bad) {
     CliOptions cli;

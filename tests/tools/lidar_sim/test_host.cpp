@@ -54,11 +54,14 @@ bool HostSocket::Receive(Datagram& out, int timeout_ms) {
   return true;
 }
 
-Bytes HostFrame(uint16_t cmd_id, uint32_t seq, const Bytes& payload) {
+Bytes CodecFrame(uint16_t cmd_id, uint8_t cmd_type, uint8_t sender_type, uint32_t seq,
+                 const Bytes& payload) {
   const kesto::lidar::SdkProtocol codec;
   kesto::lidar::ProtocolCommand command;
   command.seq = seq;
   command.cmd_id = cmd_id;
+  command.cmd_type = cmd_type;
+  command.sender_type = sender_type;
   command.data = payload.empty() ? nullptr : payload.data();
   command.data_len = static_cast<uint16_t>(payload.size());
   Bytes frame(1400, 0);

@@ -42,8 +42,14 @@ class HostSocket {
   uint16_t port_ = 0;
 };
 
+// A frame written with the kit's codec: of `cmd_type` (0 command, 1 acknowledgement) from
+// `sender_type` (0 a host, 1 a lidar), as recorded sessions hold them.
+Bytes CodecFrame(uint16_t cmd_id, uint8_t cmd_type, uint8_t sender_type, uint32_t seq,
+                 const Bytes& payload);
 // A host frame (sender type 0) around `payload`.
-Bytes HostFrame(uint16_t cmd_id, uint32_t seq, const Bytes& payload);
+inline Bytes HostFrame(uint16_t cmd_id, uint32_t seq, const Bytes& payload) {
+  return CodecFrame(cmd_id, 0, 0, seq, payload);
+}
 
 struct Frame {
   uint16_t cmd_id = 0;
