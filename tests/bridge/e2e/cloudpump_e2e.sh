@@ -3,7 +3,8 @@
 # against lidar-sim's emulated lidars, one ORBIT (127.0.0.2) and one VELA (127.0.0.3), on
 # loopback. Runs inside the private network namespace CTest is given (scripts/test.sh).
 #
-# Usage: cloudpump_e2e.sh session|bad-config|hostile|reboot|unplug|move|two-lidars|slow|record
+# Usage: cloudpump_e2e.sh session|bad-config|hostile|reboot|unplug|move|two-lidars|slow|record|
+#                         replay|tcpdump
 #   session     discovery, firmware query and configuration as the lidars record them; the
 #               information-change, work mode, point type and internal-info lines with the
 #               ports the lidars report, the internal-info query answered only at its third
@@ -24,7 +25,10 @@
 #   two-lidars  one of two lidars reboots: the other is never lost nor set up again;
 #   slow        a lidar that misses one or two discovery periods, again and again, is never lost;
 #   record      cloudpump --record: tshark reads every datagram of the session from the file, with
-#               its addresses, ports and time, each stream whole and its last packet exact.
+#               its addresses, ports and time, each stream whole and its last packet exact;
+#   replay      record, replay with lidar-sim --replay, record again: the same data packets, byte
+#               for byte, in the same order in each stream;
+#   tcpdump     a capture tcpdump made of a session replays, and its data packets come through.
 # Environment (set by CTest, tests/bridge/e2e/CMakeLists.txt):
 #   E2E_PUMP           cloudpump, or cloudpump.exe with E2E_WINE the program that runs it
 #   E2E_SIM            lidar-sim (native)        E2E_HOSTILE  hostile_sender (native)
@@ -33,6 +37,7 @@
 #                      E2E_BLOCK_CHECK is probe
 #   E2E_BLOCK_CHECK    octave (E2E_OCTAVE, E2E_OCTAVE_SCRIPT, KESTO_MEX_DIR) or probe
 #   E2E_TSHARK         tshark, which reads recordings as a user's Wireshark does
+#   E2E_TCPDUMP        tcpdump, whose captures replay
 set -euo pipefail
 
 scenario=${1:-}
@@ -490,6 +495,90 @@ scenario_record() {
   done
 }
 
+# The data packets of a capture, one line per packet: the lidar-side source port (one per stream
+# here) and the payload, in capture order.
+data_ports() {  # the lidar-side ports of the streams, one per line
+  local a
+  for a in "${addresses[@]}"; do
+    echo "${point_ports[$a]#* }"
+    echo "${imu_ports[$a]#* }"
+  done
+}
+data_packets() {  # capture file
+  tshark_fields "$1" udp.srcport udp.payload | awk -v list="$(data_ports | tr '\n' ' ')" '
+    BEGIN { n = split(list, p, " "); for (i = 1; i <= n; i++) data[p[i]] = 1 }
+    $1 in data { print $1, $2 }'
+}
+
+# Replays a capture through lidar-sim into cloudpump, which records it as $run/$2; returns once
+# every stream of the capture was sent (lidar-sim's status lines) and cloudpump stopped.
+replay_and_record() {  # capture, recording file name
+  "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
+  start_sim --replay "$1" --status-every 1
+  start_pump --record "$2"
+  local a
+  for a in "${addresses[@]}"; do
+    wait_for "the whole replay of the lidar at $a" replayed_all "$a"
+  done
+  interrupt_pump
+  interrupt_sim
+}
+# Whether lidar-sim's last status line of the lidar at the address shows 100 point and 100 IMU
+# packets sent (as many as the recorded session's streams hold).
+replayed_all() {  # address
+  grep -E "^$1 " "$scratch/lidar-sim.out" | tail -n 1 | grep -E " points 100 imu 100 " >/dev/null
+}
+
+# Record, replay, record again: the second recording holds the same data packets as the first,
+# byte for byte, in the same order in each stream.
+scenario_replay() {
+  recorded_session first.pcapng
+  data_packets "$run/first.pcapng" >"$scratch/first"
+  [ "$(wc -l <"$scratch/first")" -eq 400 ] || fail "the first recording holds $(wc -l <"$scratch/first") of 400 data packets"
+  mv "$run/first.pcapng" "$scratch/first.pcapng"
+  rm -f "$record"/*
+  replay_and_record "$scratch/first.pcapng" second.pcapng
+  data_packets "$run/second.pcapng" >"$scratch/second"
+  local s
+  for s in $(cut -d' ' -f1 "$scratch/first" | sort -u); do
+    cmp -s <(awk -v s="$s" '$1 == s' "$scratch/first") <(awk -v s="$s" '$1 == s' "$scratch/second") ||
+      fail "the stream from port $s differs between the recording and its replay"
+  done
+  cmp -s <(sort "$scratch/first") <(sort "$scratch/second") || fail "the replay holds other data packets"
+}
+
+listening() { grep -F "listening on lo" "$1" >/dev/null 2>&1 || return 1; }
+# Whether a capture still being written holds the session's 400 data packets (a packet being
+# written may be cut short meanwhile: tshark's complaint about it is no fault here).
+dumped_all() {  # capture
+  [ "$("$E2E_TSHARK" -r "$1" -T fields -e udp.srcport 2>/dev/null |
+       grep -cxF "$(data_ports)" || true)" -ge 400 ] || return 1
+}
+
+# A capture of the loopback made by tcpdump while cloudpump served the lidars replays, and
+# cloudpump's recording of the replay holds its data packets.
+scenario_tcpdump() {
+  "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
+  "$E2E_TCPDUMP" -i lo --immediate-mode -U -w "$scratch/tcpdump.pcap" udp >"$scratch/tcpdump.out" 2>&1 &
+  local dump=$!
+  wait_for "tcpdump listening" listening "$scratch/tcpdump.out"
+  start_sim "${lidar_args[@]}" --count 100 --rate 50 --imu-rate 200
+  start_pump
+  wait_for "last packets of both lidars" \
+    test -f "$record/127.0.0.2.point" -a -f "$record/127.0.0.2.imu" -a -f "$record/127.0.0.3.point" -a -f "$record/127.0.0.3.imu"
+  interrupt_pump
+  interrupt_sim
+  wait_for "every data packet in tcpdump's capture" dumped_all "$scratch/tcpdump.pcap"
+  kill -INT "$dump"
+  wait_end "$dump" tcpdump
+  data_packets "$scratch/tcpdump.pcap" >"$scratch/dumped"
+  [ "$(wc -l <"$scratch/dumped")" -eq 400 ] || fail "tcpdump caught $(wc -l <"$scratch/dumped") of 400 data packets"
+  rm -f "$record"/*
+  replay_and_record "$scratch/tcpdump.pcap" replayed.pcapng
+  data_packets "$run/replayed.pcapng" >"$scratch/replayed"
+  cmp -s <(sort "$scratch/dumped") <(sort "$scratch/replayed") || fail "the replay of tcpdump's capture holds other data packets"
+}
+
 scenario_return() {  # address, lidar-sim arguments...
   local a=$1
   shift
@@ -550,7 +639,9 @@ case $scenario in
   two-lidars) scenario_two_lidars ;;
   slow) scenario_slow ;;
   record) scenario_record ;;
-  *) echo "usage: $0 session|bad-config|hostile|reboot|unplug|move|two-lidars|slow|record" >&2; exit 2 ;;
+  replay) scenario_replay ;;
+  tcpdump) scenario_tcpdump ;;
+  *) echo "usage: $0 session|bad-config|hostile|reboot|unplug|move|two-lidars|slow|record|replay|tcpdump" >&2; exit 2 ;;
 esac
 passed=yes
 echo "cloudpump_e2e $scenario: passed"
