@@ -1,6 +1,8 @@
 // lidarread: [points,imu,info]=lidarread(file[,window[,lidar]]); the point and IMU packets of a
 // recorded session (pcap or pcapng) as the rows lidarstream gives for the live stream, and what
-// the capture holds. The whole interface, with its errors, is documented in lidarread.m.
+// the capture holds. The interface, with every field and error, is the help text lidarread.m,
+// which the build puts beside the plug-in. A damaged file is an error even after good packets:
+// a partial result would pass for the whole recording.
 #include <cmath>
 #include <cstdio>
 #include <iterator>
