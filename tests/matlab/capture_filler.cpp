@@ -12,42 +12,20 @@
 //
 // Exits 0 on success, 1 when the file cannot be written, 2 on bad arguments.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "capture_packets.h"
 #include "capture_writer.h"
-#include "command_id.h"
-#include "sdk_protocol.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Frame(std::uint16_t cmd_id, std::uint8_t cmd_type, const Bytes& data) {
-  kesto::lidar::ProtocolCommand command;
-  command.cmd_id = cmd_id;
-  command.cmd_type = cmd_type;
-  command.data = data.data();
-  command.data_len = static_cast<std::uint16_t>(data.size());
-  Bytes frame(kesto::lidar::kMaxFrameLength, 0);
-  int length = 0;
-  kesto::lidar::SdkProtocol().EncodeFrame(frame.data(), static_cast<std::uint32_t>(frame.size()),
-                                          length, command);
-  frame.resize(static_cast<std::size_t>(length));
-  return frame;
-}
-
 Bytes DataPacket(std::size_t n) {
   const std::uint8_t type = static_cast<std::uint8_t>(n % 4);
   const std::size_t record_sizes[] = {0, 14, 8, 10};
-  const std::size_t size = 36 + (type == 0 ? 24 : 96 * record_sizes[type]);
-  Bytes packet(size);
-  for (std::size_t i = 0; i < size; ++i) packet[i] = static_cast<std::uint8_t>(131 * n + 7 * i);
-  packet[10] = type;
-  const std::uint64_t timestamp = 1000 * n + 7;
-  for (int i = 0; i < 8; ++i) packet[28 + i] = static_cast<std::uint8_t>(timestamp >> (8 * i));
-  return packet;
+  return kesto::test::DerivedDataPacket(type, n, 36 + (type == 0 ? 24 : 96 * record_sizes[type]));
 }
 
 }  // namespace
@@ -72,17 +50,14 @@ int main(int argc, char** argv) {
     record.length = static_cast<std::uint32_t>(payload.size());
     ok = ok && writer.Write(record);
   };
+  using kesto::test::CommandFrame;
   write(kStart, kHost, 56000,
-        Frame(kesto::lidar::kCmdIdDiscovery, kesto::lidar::kCommandTypeCommand, {}));
-  Bytes detection(24, 0);
-  detection[1] = 9;
-  std::memcpy(detection.data() + 2, "ORB-0001", 8);
-  write(kStart, kFirst, 55000,
-        Frame(kesto::lidar::kCmdIdDiscovery, kesto::lidar::kCommandTypeAck, detection));
+        CommandFrame(kesto::lidar::kCmdIdDiscovery, kesto::lidar::kCommandTypeCommand, {}));
+  write(kStart, kFirst, 55000, kesto::test::DiscoveryReply(9, "ORB-0001"));
   for (std::size_t n = 0; n < 8; ++n) {
     write(kStart + kStep * (n + 1), n % 2 == 0 ? kFirst : kSecond, 56000, DataPacket(n));
   }
-  write(kStart + kStep * 9, kFirst, 56000, Frame(0x0102, kesto::lidar::kCommandTypeCommand, Bytes(40, 1)));
+  write(kStart + kStep * 9, kFirst, 56000, CommandFrame(0x0102, kesto::lidar::kCommandTypeCommand, Bytes(40, 1)));
   ok = writer.Close() && ok;
   if (!ok) {
     std::fprintf(stderr, "capture_filler: %s\n", writer.error().c_str());

@@ -8,14 +8,14 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "capture_packets.h"
 #include "capture_writer.h"
 #include "capture_writers.h"
-#include "command_id.h"
 #include "fake_mex_host.h"
-#include "sdk_protocol.h"
 #include "stream_rows.h"
 
 namespace kesto::test {
@@ -31,40 +31,13 @@ constexpr std::uint64_t kStart = 1765400000000000000ull;  // the first datagram
 constexpr std::uint64_t kStep = 1000000;                  // 1 ms between datagrams
 constexpr std::uint8_t kFirstType = 9;
 
-Bytes Frame(std::uint16_t cmd_id, std::uint8_t cmd_type, const Bytes& data) {
-  lidar::ProtocolCommand command;
-  command.cmd_id = cmd_id;
-  command.cmd_type = cmd_type;
-  command.data = data.data();
-  command.data_len = static_cast<std::uint16_t>(data.size());
-  Bytes frame(lidar::kMaxFrameLength, 0);
-  int length = 0;
-  EXPECT_EQ(lidar::SdkProtocol().EncodeFrame(frame.data(), static_cast<std::uint32_t>(frame.size()),
-                                             length, command),
-            0);
-  frame.resize(static_cast<std::size_t>(length));
-  return frame;
-}
-
-Bytes DiscoveryReply(std::uint8_t dev_type, const char* sn) {
-  Bytes data(24, 0);
-  data[1] = dev_type;
-  std::memcpy(data.data() + 2, sn, std::strlen(sn));
-  return Frame(lidar::kCmdIdDiscovery, lidar::kCommandTypeAck, data);
-}
-
-// Data packet n of a lidar: data type, timestamp and bytes derived from n; point packets of
-// 1380 bytes or less, an IMU packet of its header and six floats. A few are longer than the live
-// stream keeps, or end inside a record.
+// Data packet n of a lidar (capture_packets.h): point packets of 96 type-1 records or a few bytes
+// fewer (ending inside a record), every fifth longer than the live stream keeps; IMU packets of
+// their header and six floats, every seventh too short for them.
 Bytes DataPacket(std::uint8_t type, std::size_t n) {
   std::size_t size = type == 0 ? 36 + 24 : 36 + (n % 5 == 0 ? 1400 : 14 * 96 - 3 * (n % 3));
   if (type == 0 && n % 7 == 0) size = 50;  // too short for the six values: no row
-  Bytes packet(size);
-  for (std::size_t i = 0; i < size; ++i) packet[i] = static_cast<std::uint8_t>(131 * n + 7 * i);
-  packet[10] = type;
-  const std::uint64_t timestamp = 1000 * n + 7;
-  for (int i = 0; i < 8; ++i) packet[28 + i] = static_cast<std::uint8_t>(timestamp >> (8 * i));
-  return packet;
+  return DerivedDataPacket(type, n, size);
 }
 
 struct Datagram {
@@ -84,20 +57,22 @@ std::vector<Datagram> Session() {
     out.push_back({t, src, port, std::move(payload), data});
     t += kStep;
   };
-  add(kHost, 50001, Frame(lidar::kCmdIdDiscovery, lidar::kCommandTypeCommand, {}));
+  add(kHost, 50001, CommandFrame(lidar::kCmdIdDiscovery, lidar::kCommandTypeCommand, {}));
   add(kFirst, 55000, DiscoveryReply(kFirstType, "ORB-0001"));
   for (std::size_t n = 0; n < 320; ++n) {
     const std::uint32_t src = n % 3 == 2 ? kSecond : kFirst;
     add(src, 56000, DataPacket(static_cast<std::uint8_t>(n % 4), n), true);
-    if (n % 50 == 0) add(src, 56000, Frame(0x0102, lidar::kCommandTypeCommand, Bytes(40, 1)));
+    if (n % 50 == 0) add(src, 56000, CommandFrame(0x0102, lidar::kCommandTypeCommand, Bytes(40, 1)));
     if (n % 70 == 0) add(src, 56000, Bytes(20, 1));       // shorter than a data header
     if (n % 90 == 0) add(src, 56000, DataPacket(7, n));   // no data type a lidar sends
   }
   return out;
 }
 
+// Names of this run's own, beside other runs of the test in the same temporary folder.
 std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "lidarread_" + std::to_string(::getpid()) + "_" + name;
+  static const std::string run = std::to_string(std::random_device()());
+  return ::testing::TempDir() + "lidarread_" + run + "_" + name;
 }
 
 void WriteCapture(const std::string& path, const std::vector<Datagram>& datagrams) {

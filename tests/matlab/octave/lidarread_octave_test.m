@@ -15,29 +15,10 @@ function [id, message] = error_of(statement)
   end
 end
 
-% The rows of point packet n: its 96 records decoded from the derived bytes.
+% The rows of point packet n: the bytes count from the packet's start, the handle is the
+% address in network byte order.
 function rows = expected_points(n)
-  type = mod(n, 4);
-  sizes = [14 8 10];
-  size = sizes(type);
-  bytes = uint8(mod(131 * n + 7 * (36:36 + size * 96 - 1), 256));
-  records = reshape(bytes, size, 96);
-  rows = zeros(96, 8);
-  for k = 1:96
-    r = records(:, k)';
-    switch type
-      case 1
-        values = double(typecast(r(1:12), 'int32'));
-      case 2
-        values = double(typecast(r(1:6), 'int16'));
-      case 3
-        values = [double(typecast(r(1:4), 'uint32')) double(typecast(r(5:8), 'uint16'))];
-    end
-    rows(k, 1:5) = [values double(r(size - 1:size))];
-  end
-  rows(:, 6) = 1000 * n + 7;
-  rows(:, 7) = 127 + (10 + mod(n, 2)) * 2^24;  % the handle: the address in network byte order
-  rows(:, 8) = type;
+  rows = derived_point_rows(n, 36, 127 + (10 + mod(n, 2)) * 2^24);
 end
 
 function rows = points_of(packets)
@@ -48,7 +29,7 @@ function rows = points_of(packets)
 end
 
 addpath(getenv('KESTO_MEX_DIR'));
-addpath(fileparts(mfilename('fullpath')));  % test_check
+addpath(fileparts(mfilename('fullpath')));  % test_check, derived_point_rows
 folder = tempname();
 mkdir(folder);
 capture = fullfile(folder, 'drive.pcapng');
