@@ -1,7 +1,7 @@
 #ifndef KESTO_MATLAB_MEX_API_H_
 #define KESTO_MATLAB_MEX_API_H_
 
-// The handful of MEX and MX calls the reader plug-ins use, and nothing else of the host.
+// The handful of MEX and MX calls the plug-ins use, and nothing else of the host.
 //
 // Three builds include this header:
 // - Octave (KESTO_MEX_HOST_OCTAVE, set by the mkoctfile build): Octave's own mex.h, because
@@ -46,6 +46,16 @@ mxArray* mxCreateDoubleMatrix_730(mwSize rows, mwSize cols, mxComplexity complex
 double* mxGetPr(const mxArray* array);
 mxArray* mxCreateStructMatrix_730(mwSize rows, mwSize cols, int field_count, const char** field_names);
 void mxSetField_730(mxArray* array, mwIndex index, const char* field_name, mxArray* value);
+// For plug-ins that take arguments and raise errors with identifiers (lidarread).
+void mexErrMsgIdAndTxt(const char* identifier, const char* format, ...);
+bool mxIsChar(const mxArray* array);
+bool mxIsDouble(const mxArray* array);
+bool mxIsComplex(const mxArray* array);
+size_t mxGetNumberOfElements(const mxArray* array);
+size_t mxGetM(const mxArray* array);
+size_t mxGetN(const mxArray* array);
+int mxGetString_730(const mxArray* array, char* buffer, mwSize buffer_length);
+mxArray* mxCreateString(const char* text);
 
 #ifdef __cplusplus
 }  // extern "C"
@@ -54,6 +64,7 @@ void mxSetField_730(mxArray* array, mwIndex index, const char* field_name, mxArr
 #define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
 #define mxCreateStructMatrix mxCreateStructMatrix_730
 #define mxSetField mxSetField_730
+#define mxGetString mxGetString_730
 
 #endif  // KESTO_MEX_HOST_OCTAVE
 

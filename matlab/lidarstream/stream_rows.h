@@ -29,8 +29,10 @@ struct StreamRowCounts {
 
 StreamRowCounts CountStreamRows(const std::vector<StreamPacket>& packets);
 
-// Fill a matrix of exactly the rows CountStreamRows gave (point_rows x kStreamPointColumns,
-// imu_rows x kStreamImuColumns); every element is written.
+// Fill a matrix of point_rows x kStreamPointColumns (imu_rows x kStreamImuColumns): its first
+// rows, as many as CountStreamRows gave for these packets (at most the matrix's rows), every
+// element of them written. The row count is the matrix's column stride, so a caller that fills
+// a big matrix batch by batch passes the matrix from its next free row on (lidarread).
 void FillStreamPointRows(const std::vector<StreamPacket>& packets, double* matrix,
                          std::size_t point_rows);
 void FillStreamImuRows(const std::vector<StreamPacket>& packets, double* matrix,

@@ -15,27 +15,7 @@ end
 
 % The point rows packet c gives: its 96 records decoded from the derived bytes.
 function rows = expected_points(c)
-  type = mod(c, 4);
-  sizes = [14 8 10];
-  size = sizes(type);
-  bytes = uint8(mod(131 * c + 7 * (0:size * 96 - 1), 256));
-  records = reshape(bytes, size, 96);
-  rows = zeros(96, 8);
-  for k = 1:96
-    r = records(:, k)';
-    switch type
-      case 1
-        values = double(typecast(r(1:12), 'int32'));
-      case 2
-        values = double(typecast(r(1:6), 'int16'));
-      case 3
-        values = [double(typecast(r(1:4), 'uint32')) double(typecast(r(5:8), 'uint16'))];
-    end
-    rows(k, 1:5) = [values double(r(size - 1:size))];
-  end
-  rows(:, 6) = 1000 * c + 7;
-  rows(:, 7) = 127 + (1 + mod(c, 3)) * 2^24;
-  rows(:, 8) = type;
+  rows = derived_point_rows(c, 0, 127 + (1 + mod(c, 3)) * 2^24);
 end
 
 function check_counts(counts, returned, lost, restarts, in_ring, what)
@@ -44,7 +24,7 @@ function check_counts(counts, returned, lost, restarts, in_ring, what)
 end
 
 addpath(getenv('KESTO_MEX_DIR'));
-addpath(fileparts(mfilename('fullpath')));  % test_check, stream_fill
+addpath(fileparts(mfilename('fullpath')));  % test_check, stream_fill, derived_point_rows
 banner = 'Shared-memory access for MATLAB, by Kesto (c) 2024';
 ring = 16384;
 
