@@ -21,6 +21,7 @@ bool SessionRecorder::Start(const RecordOptions& options) {
     return false;
   }
   options_ = options;
+  broken_ = false;
   file_number_ = 0;
   files_ = 0;
   recorded_ = 0;
@@ -52,6 +53,10 @@ void SessionRecorder::Record(const capture::DatagramRecord& record) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
+    if (broken_.load(std::memory_order_relaxed)) {
+      ++dropped_;
+      return;
+    }
     if (filling_ != nullptr && filling_->used + size > filling_->bytes.size()) {
       full_.push_back(filling_);
       filling_ = nullptr;
@@ -151,7 +156,7 @@ bool SessionRecorder::WriteBatch(const Batch& batch) {
         (at > start || !file_fresh_)) {
       if (!writer_.WriteBlocks(bytes + start, at - start)) return WriteFailed();
       if (!OpenFile()) {  // logged there
-        active_ = false;
+        broken_ = true;
         return false;
       }
       start = at;
@@ -165,7 +170,7 @@ bool SessionRecorder::WriteBatch(const Batch& batch) {
 
 bool SessionRecorder::WriteFailed() {
   KESTO_LOG_ERROR("Recording stopped: {}", writer_.error());
-  active_ = false;
+  broken_ = true;
   writer_.Close();
   return false;
 }

@@ -85,6 +85,9 @@ class SessionRecorder {
 
   RecordOptions options_;
   std::atomic<bool> active_{false};
+  // Set by the recording thread when the disk refused a write: what is offered after that is
+  // counted as dropped at once.
+  std::atomic<bool> broken_{false};
 
   mutable std::mutex mutex_;
   std::condition_variable ready_;
