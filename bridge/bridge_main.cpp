@@ -83,11 +83,21 @@ int RunBridge(const BridgeOptions& options) {
   }
   // The main thread's tick: internal-info queries that failed to go out are asked again, at
   // most once a second per lidar, until they go out or the program ends.
-  while (!platform::WaitForInterruptFor(std::chrono::seconds(1))) RetryInternalInfoQueries();
+  // It also brings the stream block's count of what the system dropped up to date.
+  while (!platform::WaitForInterruptFor(std::chrono::seconds(1))) {
+    RetryInternalInfoQueries();
+    if (stream_writer.attached()) stream_writer.SetOsDropped(KestoSdkGetOsDropped());
+  }
 
   // The stop clears the data observers, so nothing writes the block once it returns.
   KestoSdkStop();
   if (recording) PrintRecordCounts(options.record_path);
+  const uint64_t os_dropped = KestoSdkGetOsDropped();
+  if (stream_writer.attached()) stream_writer.SetOsDropped(os_dropped);
+  if (os_dropped != 0) {
+    ConsolePrint("The system dropped %llu datagrams on the data sockets before they were read.\n",
+                 static_cast<unsigned long long>(os_dropped));
+  }
   ForgetInternalInfoRetries();
   SetStreamWriter(nullptr);
   SetBlockView(nullptr);

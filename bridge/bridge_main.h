@@ -24,7 +24,8 @@ struct BridgeOptions {
 // user's interrupt (Ctrl-C or SIGTERM, or the console window closing on Windows) while retrying
 // the internal-info queries that failed to go out, stops the kit, releases the block and prints
 // the end line, and only then lets a closing console window end the process. With a recording,
-// it prints what was recorded and dropped before the end line. Returns 0 after that shutdown,
+// it prints what was recorded and dropped before the end line, and so it does for the datagrams
+// the system dropped before the kit read them, when there were any. Returns 0 after that shutdown,
 // -1 when the kit does not start (then at once, without waiting).
 int RunBridge(const BridgeOptions& options = {});
 

@@ -29,8 +29,8 @@ void LayOut(Header& header, Slot* slots) {
   header.size_and_max_packet.store(PackPair(kSlotSize, kMaxPacketSize), kRelaxed);
   header.next_index.store(0, kRelaxed);
   header.generation.store(0, kRelaxed);
-  header.reserved[0].store(0, kRelaxed);
-  header.reserved[1].store(0, kRelaxed);
+  header.os_dropped.store(0, kRelaxed);
+  header.reserved.store(0, kRelaxed);
   header.magic[1].store(MagicWord(1), kRelaxed);
   header.magic[0].store(MagicWord(0), std::memory_order_release);
 }
@@ -51,10 +51,16 @@ bool PacketStreamWriter::Attach(std::uint8_t* block, std::size_t size) {
   if (!HasLayout(header)) LayOut(header, slots);
   next_index_ = header.next_index.load(std::memory_order_acquire);
   generation_ = header.generation.load(kRelaxed) + 1;
+  os_dropped_base_ = header.os_dropped.load(kRelaxed);
   header.generation.store(generation_, std::memory_order_release);
   header_ = &header;
   slots_ = slots;
   return true;
+}
+
+void PacketStreamWriter::SetOsDropped(std::uint64_t since_attach) {
+  if (header_ == nullptr) return;
+  header_->os_dropped.store(os_dropped_base_ + since_attach, std::memory_order_release);
 }
 
 void PacketStreamWriter::Write(std::uint32_t handle, std::uint8_t dev_type,

@@ -47,11 +47,17 @@ class PacketStreamWriter {
   void Write(std::uint32_t handle, std::uint8_t dev_type, const KestoLidarEthernetPacket* packet,
              std::size_t length, std::uint64_t receive_time_ns);
 
+  // The datagrams the system dropped before the kit read them, since this writer attached:
+  // published in the header on top of what earlier writers counted. May be called from another
+  // thread than Write's (one at a time), after Attach.
+  void SetOsDropped(std::uint64_t since_attach);
+
  private:
   stream::Header* header_ = nullptr;
   stream::Slot* slots_ = nullptr;
   std::uint64_t next_index_ = 0;   // the writer's own copy of the header's next index
   std::uint64_t generation_ = 0;
+  std::uint64_t os_dropped_base_ = 0;  // the header's count when this writer attached
 };
 
 }  // namespace kesto::bridge

@@ -131,6 +131,11 @@ typedef struct {
 /* The running recording's counts, or the last one's after its stop; zeros when none ran. */
 void KestoSdkGetRecordCounts(KestoRecordCounts* counts);
 
+/* Datagrams the operating system dropped on the kit's data sockets, for a full receive buffer,
+ * before the kit could read them: since the running kit's start, or over the last run after its
+ * stop. Linux tells this count; Windows does not, and it stays 0 there. Any thread. */
+uint64_t KestoSdkGetOsDropped(void);
+
 /* Observers; a null function stops that kind of delivery. They run on the kit's threads and must
  * not block. The data observers and the information-change observer are cleared by a stop; the
  * push-message and state observers stay. */

@@ -3,6 +3,7 @@
 // thread, including from inside observers and completions on the kit's threads.
 #include "kesto_lidar_sdk.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -40,6 +41,8 @@ bool g_started = false;
 // stop. Application thread only.
 kesto::lidar::RecordOptions g_record;
 kesto::lidar::RecordCounts g_last_record;
+// The last run's count of datagrams the system dropped, kept after its stop.
+std::atomic<uint64_t> g_last_os_dropped{0};
 
 // The running kit. Commands take a reference under the mutex, so a command racing the stop
 // keeps the kit alive until it returns (its lidars are gone by then, so it fails).
@@ -103,6 +106,7 @@ void KestoSdkStop(void) {
   // resets every socket still open at its clean-up, under IO threads still selecting on them.
   kit->Stop();
   g_last_record = kit->recorder().counts();
+  g_last_os_dropped = kit->device_manager().os_dropped();
   kesto::platform::SocketCleanup();
   // The data observers and the information-change observer are set again after a new start;
   // the push-message and state observers stay.
@@ -128,6 +132,11 @@ void KestoSdkGetRecordCounts(KestoRecordCounts* counts) {
   kesto::lidar::RecordCounts now = g_last_record;
   if (std::shared_ptr<Kit> kit = CurrentKit()) now = kit->recorder().counts();
   *counts = {now.recorded, now.dropped, now.files};
+}
+
+uint64_t KestoSdkGetOsDropped(void) {
+  if (std::shared_ptr<Kit> kit = CurrentKit()) return kit->device_manager().os_dropped();
+  return g_last_os_dropped.load();
 }
 
 void SetPointCloudObserver(KestoLidarDataObserver cb, void* client_data) {

@@ -20,7 +20,12 @@
 //    32  u64       next index: packets written so far; packet n lives in slot n % slot count
 //    40  u64       writer generation: 1 for the first writer of a fresh block, one more at
 //                  every start of a writer on an existing block
-//    48  u64[2]    reserved, 0
+//    48  u64       os dropped: datagrams the operating system dropped on the data sockets of
+//                  the writer's kit, for a full receive buffer, before the kit read them;
+//                  counted on across the writer's restarts like the next index, and brought
+//                  up to date about once a second. 0 where the system does not tell (Windows)
+//                  and from writers older than this word, which left it 0
+//    56  u64       reserved, 0
 //   slot n % kSlotCount at 64 + (n % kSlotCount) * kSlotSize, kSlotSize bytes
 //     0  u64       sequence: 2n + 1 while packet n is being written, 2n + 2 once it is whole
 //     8  u32       lidar handle (IPv4 address in network byte order, as the kit gives it)
@@ -70,7 +75,8 @@ struct Header {
   Word size_and_max_packet;   // slot size | largest packet << 32
   Word next_index;
   Word generation;
-  Word reserved[2];
+  Word os_dropped;
+  Word reserved;
 };
 
 struct Slot {

@@ -34,7 +34,8 @@ constexpr char kCallLine[] = "[points,imu,counts]=lidarstream;\n";
 static_assert(sizeof(kUsageLine) == 34 && sizeof(kCallLine) == 34, "padded to 32 characters");
 constexpr char kOutputsError[] = "One to three outputs must be required.";
 
-const char* kCountFields[] = {"returned", "lost", "restarts", "in_ring"};
+const char* kCountFields[] = {"returned", "lost", "restarts", "in_ring", "os_dropped"};
+constexpr int kCountFieldCount = 5;
 
 mxArray* Scalar(double value) {
   mxArray* array = mxCreateDoubleMatrix(1, 1, mxREAL);
@@ -43,12 +44,13 @@ mxArray* Scalar(double value) {
 }
 
 mxArray* CountsStruct(const StreamCounts& counts) {
-  mxArray* array = mxCreateStructMatrix(1, 1, 4, kCountFields);
+  mxArray* array = mxCreateStructMatrix(1, 1, kCountFieldCount, kCountFields);
   if (array == nullptr) return nullptr;
-  const double values[4] = {static_cast<double>(counts.returned), static_cast<double>(counts.lost),
-                            static_cast<double>(counts.restarts),
-                            static_cast<double>(counts.in_ring)};
-  for (int i = 0; i < 4; ++i) mxSetField(array, 0, kCountFields[i], Scalar(values[i]));
+  const double values[kCountFieldCount] = {
+      static_cast<double>(counts.returned), static_cast<double>(counts.lost),
+      static_cast<double>(counts.restarts), static_cast<double>(counts.in_ring),
+      static_cast<double>(counts.os_dropped)};
+  for (int i = 0; i < kCountFieldCount; ++i) mxSetField(array, 0, kCountFields[i], Scalar(values[i]));
   return array;
 }
 

@@ -47,6 +47,10 @@ StreamCounts StreamReader::Read(const std::uint8_t* block, std::vector<StreamPac
   }
   std::uint64_t head = header.next_index.load(std::memory_order_acquire);
   const std::uint64_t generation = header.generation.load(std::memory_order_acquire);
+  // Drops before this reader's first call are not its own, as the packets before it are not.
+  const std::uint64_t os_dropped = header.os_dropped.load(std::memory_order_acquire);
+  if (started_ && generation_ != 0 && os_dropped > os_dropped_) counts.os_dropped = os_dropped - os_dropped_;
+  os_dropped_ = os_dropped;
   if (!started_) {
     started_ = true;
     generation_ = generation;

@@ -23,6 +23,9 @@ struct StreamCounts {
   std::uint64_t lost = 0;      // packets overwritten before this reader got to them
   std::uint64_t restarts = 0;  // writer starts on this block since the previous call
   std::uint64_t in_ring = 0;   // packets the ring held when this call looked
+  // Datagrams the operating system dropped before the kit read them, since the previous call
+  // (0 where the system does not tell). They never reached the ring: not part of `lost`.
+  std::uint64_t os_dropped = 0;
 };
 
 // One reader's place in a stream block, and the reading itself: a pure function of the block's
@@ -54,6 +57,7 @@ class StreamReader {
   bool started_ = false;
   std::uint64_t generation_ = 0;  // 0: no writer's layout seen yet
   std::uint64_t position_ = 0;    // index of the next packet to return
+  std::uint64_t os_dropped_ = 0;  // the header's count at the previous call
 };
 
 }  // namespace kesto::matlab

@@ -60,6 +60,28 @@ bool SocketReportDestination(int s);
 // address in `to` (network order): INADDR_ANY when the system told none.
 int SocketRecvFromTo(int s, void* buffer, int size, sockaddr_in* from, in_addr* to);
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to);
+
+// The most datagrams one SocketReceiveBatch takes.
+inline constexpr int kMaxReceiveBatch = 64;
+// One datagram of a batch: its length (a longer datagram is cut to the buffer size, as with
+// SocketRecvFrom) and its sender.
+struct BatchDatagram {
+  int length = 0;
+  sockaddr_in from{};
+};
+// The datagrams waiting on the non-blocking socket `s`, at most `count` (up to
+// kMaxReceiveBatch), without waiting for any: datagram i into `buffers` + i * `buffer_size`,
+// its length and sender into `out`[i]. One system call on Linux (recvmmsg), one receive per
+// datagram elsewhere. Returns how many were taken: 0 when none waits, -1 on another error.
+// Where the socket counts its drops (SocketCountDrops) and the system told the count, it goes
+// to `os_dropped` (the running count as of the last datagram taken); else that stays untouched.
+int SocketReceiveBatch(int s, unsigned char* buffers, int buffer_size, int count,
+                       BatchDatagram* out, unsigned int* os_dropped);
+// Asks the system to tell, with each datagram received on `s`, how many datagrams it has
+// dropped on `s` for a full receive buffer (SO_RXQ_OVFL). False where the system cannot:
+// Windows keeps no such count.
+bool SocketCountDrops(int s);
+
 int SocketRecv(int s, void* buffer, int size);
 int SocketSend(int s, const void* data, int size);
 

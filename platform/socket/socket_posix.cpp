@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "socket.h"
@@ -68,6 +69,51 @@ int SocketRecvFromTo(int s, void* buffer, int size, sockaddr_in* from, in_addr* 
   }
   return static_cast<int>(received);
 }
+
+int SocketReceiveBatch(int s, unsigned char* buffers, int buffer_size, int count,
+                       BatchDatagram* out, unsigned int* os_dropped) {
+  if (count <= 0) return 0;
+  if (count > kMaxReceiveBatch) count = kMaxReceiveBatch;
+  // The calling thread's headers, filled for each call: the buffers are the caller's.
+  struct Headers {
+    mmsghdr messages[kMaxReceiveBatch];
+    iovec data[kMaxReceiveBatch];
+    alignas(cmsghdr) char control[kMaxReceiveBatch][CMSG_SPACE(sizeof(uint32_t))];
+  };
+  static thread_local Headers h;
+  for (int i = 0; i < count; ++i) {
+    h.data[i] = {buffers + static_cast<std::size_t>(i) * static_cast<std::size_t>(buffer_size),
+                 static_cast<std::size_t>(buffer_size)};
+    msghdr& m = h.messages[i].msg_hdr;
+    m = msghdr{};
+    m.msg_name = &out[i].from;
+    m.msg_namelen = sizeof(out[i].from);
+    m.msg_iov = &h.data[i];
+    m.msg_iovlen = 1;
+    m.msg_control = h.control[i];
+    m.msg_controllen = sizeof(h.control[i]);
+  }
+  const int taken = ::recvmmsg(s, h.messages, static_cast<unsigned int>(count), MSG_DONTWAIT, nullptr);
+  if (taken < 0) return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+  for (int i = 0; i < taken; ++i) {
+    // A datagram cut to the buffer reports its full length with MSG_TRUNC only when asked;
+    // without it msg_len is what was stored.
+    out[i].length = static_cast<int>(h.messages[i].msg_len);
+  }
+  if (taken > 0 && os_dropped != nullptr) {
+    msghdr& last = h.messages[taken - 1].msg_hdr;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&last); c != nullptr; c = CMSG_NXTHDR(&last, c)) {
+      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+        uint32_t dropped = 0;
+        std::memcpy(&dropped, CMSG_DATA(c), sizeof(dropped));
+        *os_dropped = dropped;
+      }
+    }
+  }
+  return taken;
+}
+
+bool SocketCountDrops(int s) { return SocketSetOption(s, SOL_SOCKET, SO_RXQ_OVFL, 1); }
 
 int SocketSendTo(int s, const void* data, int size, const sockaddr_in& to) {
   return static_cast<int>(::sendto(s, data, static_cast<std::size_t>(size), 0,

@@ -83,6 +83,28 @@ int SocketRecvFrom(int s, void* buffer, int size, sockaddr_in* from, SockLen* fr
   return result;
 }
 
+int SocketReceiveBatch(int s, unsigned char* buffers, int buffer_size, int count,
+                       BatchDatagram* out, unsigned int* /*os_dropped: Windows keeps no count*/) {
+  if (count > kMaxReceiveBatch) count = kMaxReceiveBatch;
+  int taken = 0;
+  while (taken < count) {
+    int length = sizeof(out[taken].from);
+    const int received = SocketRecvFrom(
+        s, buffers + static_cast<std::size_t>(taken) * static_cast<std::size_t>(buffer_size),
+        buffer_size, &out[taken].from, &length);
+    if (received < 0) {
+      const int error = ::WSAGetLastError();
+      // Nothing more waits, or a fault that the next readiness reports again.
+      if (error == WSAEWOULDBLOCK || taken > 0) break;
+      return -1;
+    }
+    out[taken++].length = received;
+  }
+  return taken;
+}
+
+bool SocketCountDrops(int /*s*/) { return false; }
+
 bool SocketReportDestination(int s) { return SocketSetOption(s, IPPROTO_IP, IP_PKTINFO, 1); }
 
 int SocketRecvFromTo(int s, void* buffer, int size, sockaddr_in* from, in_addr* to) {

@@ -49,12 +49,25 @@ bool DeviceManager::OpenChannelLocked(const std::string& key, const std::string&
     command_table_[key] = fd;
   } else {
     data_sockets_.insert(fd);
+    PrepareDataSocketLocked(fd);
   }
   // Registered under the lock: Stop's removals, posted after it takes the lock, then reach the
   // loop after this registration.
   Register(thread, fd, is_command ? &command_context_ : &data_context_);
   opened = fd;
   return true;
+}
+
+void DeviceManager::PrepareDataSocketLocked(int fd) {
+  platform::SocketSetOption(fd, SOL_SOCKET, SO_RCVBUF, kDataReceiveBuffer);
+  int granted = 0;
+  platform::SocketGetOption(fd, SOL_SOCKET, SO_RCVBUF, &granted);
+  const bool counted = platform::SocketCountDrops(fd);
+  if (receive_buffer_told_) return;
+  receive_buffer_told_ = true;
+  KESTO_LOG_INFO("Data socket receive buffer: {} bytes asked, {} granted; datagrams the system "
+                 "drops for a full buffer are {}.",
+                 kDataReceiveBuffer, granted, counted ? "counted" : "not told on this system");
 }
 
 void DeviceManager::Register(const std::shared_ptr<IOThread>& thread, int fd,

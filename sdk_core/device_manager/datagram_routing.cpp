@@ -1,5 +1,6 @@
-// The receive path of every datagram: one receive per readiness into the IO thread's buffer,
-// then routing by the sender's address and source port (from the lidar directory's published
+// The receive path of every datagram: on a data socket, every datagram waiting (up to a batch)
+// per readiness, into the data IO thread's batch buffers; on the others one receive per
+// readiness into the IO thread's buffer. Then routing by the sender's address and source port (from the lidar directory's published
 // routes) to the log capture, the data handler, the command machinery or, for discovery
 // replies, the lidar set-up. IO threads.
 #include <cstring>
@@ -46,20 +47,62 @@ bool IsCommandPort(const Route& route, uint16_t port) {
 }  // namespace
 
 void DeviceManager::OnData(int fd, void* client_data) {
-  // One buffer per IO thread, reused for every datagram. The data path reads a whole packet's
-  // span whatever arrived, so the bytes after a short datagram are zeroed: nothing of an earlier
-  // datagram, and nothing uninitialised, reaches an observer.
+  if (client_data == nullptr) return;
+  auto& context = *static_cast<ReceiveContext*>(client_data);
+  if (context.kind == ReceivedOn::kDataChannel) {
+    ReceiveBatch(fd, context);
+  } else {
+    ReceiveOne(fd, context);
+  }
+}
+
+// The data path reads a whole packet's span whatever arrived, so the bytes after a short
+// datagram are zeroed: nothing of an earlier datagram, and nothing uninitialised, reaches an
+// observer.
+void DeviceManager::ReceiveBatch(int fd, ReceiveContext& context) {
+  platform::BatchDatagram received[kReceiveBatch];
+  uint32_t* last_count = nullptr;
+  for (auto& entry : context.drop_counts) {
+    if (entry.first == fd) last_count = &entry.second;
+  }
+  if (last_count == nullptr) {
+    // A data socket's first batch; it is the only allocation, once per socket.
+    context.drop_counts.emplace_back(fd, 0);
+    last_count = &context.drop_counts.back().second;
+  }
+  unsigned int os_count = *last_count;
+  const int taken = platform::SocketReceiveBatch(fd, context.batch.data(), kReceiveBufferSize,
+                                                 kReceiveBatch, received, &os_count);
+  if (os_count != *last_count) {
+    // The system's count is 32 bits and wraps; the difference is right across the wrap.
+    os_dropped_.fetch_add(static_cast<uint32_t>(os_count - *last_count), std::memory_order_relaxed);
+    *last_count = os_count;
+  }
+  for (int i = 0; i < taken; ++i) {
+    uint8_t* buffer = context.batch.data() + static_cast<size_t>(i) * kReceiveBufferSize;
+    const int length = received[i].length;
+    if (length <= 0) continue;
+    Deliver(fd, context, received[i].from, buffer, length);
+  }
+}
+
+void DeviceManager::ReceiveOne(int fd, ReceiveContext& context) {
+  // One buffer per IO thread, reused for every datagram.
   alignas(8) static thread_local uint8_t buffer[kReceiveBufferSize];
   sockaddr_in from{};
   platform::SockLen from_length = sizeof(from);
   const int received = ReceiveFrom(fd, buffer, kReceiveBufferSize, &from, &from_length);
-  if (received <= 0 || client_data == nullptr) return;
+  if (received > 0) Deliver(fd, context, from, buffer, received);
+}
+
+void DeviceManager::Deliver(int fd, ReceiveContext& context, const sockaddr_in& from,
+                            uint8_t* buffer, int length) {
   if (Recording() && from.sin_addr.s_addr != host_handle_.load()) {
-    RecordDatagram(fd, true, from.sin_addr.s_addr, ntohs(from.sin_port), buffer, static_cast<size_t>(received));
+    RecordDatagram(fd, true, from.sin_addr.s_addr, ntohs(from.sin_port), buffer,
+                   static_cast<size_t>(length));
   }
-  if (received < kDataReadSpan) std::memset(buffer + received, 0, kDataReadSpan - received);
-  Route(*static_cast<ReceiveContext*>(client_data), from.sin_addr.s_addr, ntohs(from.sin_port),
-        buffer, static_cast<uint32_t>(received));
+  if (length < kDataReadSpan) std::memset(buffer + length, 0, kDataReadSpan - length);
+  Route(context, from.sin_addr.s_addr, ntohs(from.sin_port), buffer, static_cast<uint32_t>(length));
 }
 
 void DeviceManager::OnData(uint32_t handle, uint16_t port, const uint8_t* buf, uint32_t size,

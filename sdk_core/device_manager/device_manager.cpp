@@ -29,6 +29,7 @@ DeviceManager::DeviceManager(DataHandler& data, LidarDirectory& directory, Lidar
       recorder_(recorder),
       codec_(std::make_unique<SdkProtocol>()) {
   data_context_.kind = ReceivedOn::kDataChannel;
+  data_context_.batch.resize(size_t{kReceiveBatch} * kReceiveBufferSize);
 }
 
 DeviceManager::~DeviceManager() { Stop(); }
@@ -146,6 +147,13 @@ bool DeviceManager::Init(const std::string& host_ip, const KestoLidarLoggerCfgIn
 
 bool DeviceManager::StartChannels(bool all_channels) {
   NewSocketGeneration();
+  // The IO threads are idle between runs: the data IO thread's table is touched only here.
+  data_context_.drop_counts.clear();
+  os_dropped_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(channels_mutex_);
+    receive_buffer_told_ = false;
+  }
   if (!data_.Init()) {
     KESTO_LOG_ERROR("Data handle init failed.");
     return false;

@@ -20,6 +20,7 @@
 #include "interrupt.h"
 #include "packet_block_layout.h"
 #include "packet_stream_layout.h"
+#include "packet_stream_writer.h"
 #include "shared_memory.h"
 
 namespace kesto::bridge::test {
@@ -175,6 +176,33 @@ TEST_F(BridgeMainTest, ARecordingIsAskedForBeforeTheStartAndCountedAtTheEnd) {
   EXPECT_EQ(KitCalls(), calls);
   EXPECT_EQ(console_.Text(),
             "Recorded 12 datagrams to run.pcapng and 2 numbered files after it, dropped 3.\n"
+            "Kesto Quick Start Demo End!\n");
+}
+
+// What the system dropped before the kit read it reaches the stream block's header, counted on
+// from what an earlier writer left there, and the end says so.
+TEST_F(BridgeMainTest, WhatTheSystemDroppedReachesTheStreamBlockAndTheEnd) {
+  {
+    // An earlier run's writer left 5 in the block.
+    SharedMemory earlier;
+    ASSERT_EQ(earlier.Open(options_.stream_block_name, stream::kBlockSize), ShmResult::kOk);
+    PacketStreamWriter writer;
+    ASSERT_TRUE(writer.Attach(earlier.data(), earlier.size()));
+    writer.SetOsDropped(5);
+  }
+  Kit().os_dropped = 7;
+  int result = 1;
+  std::thread bridge([&] { result = RunBridge(options_); });
+  const bool registered = WaitForKitCall("SetLidarStateObserver");
+  ASSERT_EQ(std::raise(SIGINT), 0);
+  bridge.join();
+  ASSERT_TRUE(registered);
+  EXPECT_EQ(result, 0);
+  SharedMemory stream;
+  ASSERT_EQ(stream.Open(options_.stream_block_name, stream::kBlockSize), ShmResult::kOk);
+  EXPECT_EQ(stream::HeaderOf(stream.data())->os_dropped.load(), 12u);
+  EXPECT_EQ(console_.Text(),
+            "The system dropped 7 datagrams on the data sockets before they were read.\n"
             "Kesto Quick Start Demo End!\n");
 }
 

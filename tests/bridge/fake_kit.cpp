@@ -108,6 +108,11 @@ bool KestoSdkRecordTo(const char* path, uint32_t max_megabytes) {
   return true;
 }
 
+// A plain reading, called every second: not among the recorded calls.
+uint64_t KestoSdkGetOsDropped(void) {
+  return g_kit.os_dropped;
+}
+
 void KestoSdkGetRecordCounts(KestoRecordCounts* counts) {
   Record("KestoSdkGetRecordCounts");
   *counts = g_kit.record_counts;

@@ -19,6 +19,7 @@ struct FakeKit {
   // Behaviour, set by the test before the code under test runs.
   bool start_result = true;
   KestoRecordCounts record_counts{};  // what KestoSdkGetRecordCounts reports
+  uint64_t os_dropped = 0;            // what KestoSdkGetOsDropped reports
   kesto_status command_result = 0;
   // The first this many calls of QueryKestoLidarInternalInfo return -9 (a failed send) without
   // calling on_query; the later ones return command_result.

@@ -186,6 +186,26 @@ TEST_F(PacketStreamTest, FallingBehindSkipsToTheOldestAndCountsExactly) {
   }
 }
 
+// What the system dropped reaches each reader once, as a difference since its previous call;
+// drops before its first call are not its own; a restarted writer counts on.
+TEST_F(PacketStreamTest, SystemDropsAreToldOnceSinceThePreviousCallAcrossWriterRestarts) {
+  StartWriter();
+  writer_->SetOsDropped(4);
+  EXPECT_EQ(Read().os_dropped, 0u) << "before the first call";
+  writer_->SetOsDropped(10);
+  EXPECT_EQ(Read().os_dropped, 6u);
+  EXPECT_EQ(Read().os_dropped, 0u) << "nothing new";
+  StartWriter();  // the bridge starts again, its kit counting from 0
+  writer_->SetOsDropped(3);
+  EXPECT_EQ(Read().os_dropped, 3u);
+  block_ = Block();  // a block laid out anew
+  StartWriter();
+  writer_->SetOsDropped(2);
+  EXPECT_EQ(Read().os_dropped, 0u) << "a fresh count is no drop";
+  writer_->SetOsDropped(9);
+  EXPECT_EQ(Read().os_dropped, 7u);
+}
+
 TEST_F(PacketStreamTest, WriterRestartIsCountedAndThePreviousWritersPacketsStay) {
   StartWriter();
   WritePackets(3);

@@ -53,8 +53,9 @@ class LidarstreamHostTest : public ::testing::Test {
 };
 
 std::map<std::string, std::vector<double>> Counts(double returned, double lost, double restarts,
-                                                  double in_ring) {
-  return {{"returned", {returned}}, {"lost", {lost}}, {"restarts", {restarts}}, {"in_ring", {in_ring}}};
+                                                  double in_ring, double os_dropped = 0) {
+  return {{"returned", {returned}}, {"lost", {lost}},          {"restarts", {restarts}},
+          {"in_ring", {in_ring}},   {"os_dropped", {os_dropped}}};
 }
 
 TEST_F(LidarstreamHostTest, ArgumentsAndUsageInTheMannerOfTheOtherReaders) {
@@ -100,6 +101,9 @@ TEST_F(LidarstreamHostTest, EveryPacketDecodedOnceWithItsCounts) {
   ASSERT_EQ(points.rows, 6u * 96u);
   ASSERT_EQ(imu.rows, 2u);
   EXPECT_EQ(call.outputs[2].fields, Counts(8, 0, 0, 8));
+  // The system's drops since this call, in the next one's counts.
+  writer_->SetOsDropped(37);
+  EXPECT_EQ(Call(3).outputs[2].fields, Counts(0, 0, 0, 8, 37));
 
   // IMU rows: timestamp, handle, six values.
   const std::size_t m = imu.rows;

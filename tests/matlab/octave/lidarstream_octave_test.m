@@ -21,6 +21,8 @@ end
 function check_counts(counts, returned, lost, restarts, in_ring, what)
   got = [counts.returned counts.lost counts.restarts counts.in_ring];
   test_check(isequal(got, [returned lost restarts in_ring]), sprintf('%s: counts %s', what, mat2str(got)));
+  % The stream_fill writer tells no drops of the system.
+  test_check(isfield(counts, 'os_dropped') && counts.os_dropped == 0, sprintf('%s: os_dropped', what));
 end
 
 addpath(getenv('KESTO_MEX_DIR'));
