@@ -1,5 +1,6 @@
 #include "bare_receiver.h"
 
+#include "device_manager.h"
 #include "socket.h"
 #include "socket_util.h"
 
@@ -13,6 +14,10 @@ BareReceiver::~BareReceiver() {
 bool BareReceiver::Open(std::uint16_t port) {
   fd_ = lidar::OpenUdpSocket(port, false, true, false, "127.0.0.1", "");
   port_ = port;
+  // The kit's data sockets' buffer, so that the two lose alike when neither keeps up.
+  if (fd_ >= 0) {
+    platform::SocketSetOption(fd_, SOL_SOCKET, SO_RCVBUF, lidar::DeviceManager::kDataReceiveBuffer);
+  }
   return fd_ >= 0;
 }
 

@@ -1,6 +1,8 @@
 #include "kit_side.h"
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "lidar_cfg.h"
 #include "packet_stream_layout.h"
@@ -82,6 +84,9 @@ void KitSide::ResetPhase() {
 void KitSide::Observe(std::uint32_t handle, std::uint8_t dev_type,
                       const KestoLidarEthernetPacket* packet, void* self) {
   auto& kit = *static_cast<KitSide*>(self);
+  if (const std::int64_t pause = kit.pause_ns_.exchange(0, kRelaxed)) {
+    std::this_thread::sleep_for(std::chrono::nanoseconds(pause));
+  }
   if (kit.write_stream_.load(kRelaxed)) {
     kit.writer_.Write(handle, dev_type, packet, bridge::KnownPacketLength(packet->data_type));
   }

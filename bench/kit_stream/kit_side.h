@@ -43,6 +43,11 @@ class KitSide {
   lidar::RecordCounts StopRecording();
 
   void ResetPhase();
+  // The next packet holds the data IO thread in the observer for `seconds`, as a reader that
+  // stalls would.
+  void PauseAtNextPacket(double seconds) { pause_ns_.store(static_cast<std::int64_t>(seconds * 1e9)); }
+  // What the system dropped on the kit's data sockets since the start.
+  std::uint64_t os_dropped() { return kit_.device_manager().os_dropped(); }
   void SetStreamWriting(bool on) { write_stream_.store(on, std::memory_order_relaxed); }
   const Tally& tally() const { return tally_; }
   // The data IO thread's CPU time and allocations per packet.
@@ -63,6 +68,7 @@ class KitSide {
   std::string block_name_;
   bridge::PacketStreamWriter writer_;  // data IO thread once started
   std::atomic<bool> write_stream_{false};
+  std::atomic<std::int64_t> pause_ns_{0};
 };
 
 }  // namespace kesto::bench

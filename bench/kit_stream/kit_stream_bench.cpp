@@ -12,6 +12,9 @@
 //     the receiver, sets the rate, so this tells what each receiver could take;
 //   - operator new calls on the kit's data IO thread in the steady state (none expected);
 //   - one lidarstream call returning a 0.1 s frame of one lidar in Octave, beside zeros;
+//   - CPU per packet of the kit (no stream) against the bare loop at flood and at 86,000/s;
+//   - the data IO thread held 1 s in the observer while the emulator floods: the datagrams the
+//     system told the kit it dropped, beside sent minus received;
 //   - the 86,000 packets/s phase again with the kit recording every datagram to a capture
 //     file (--record-dir, removed afterwards): datagrams recorded and dropped, and the kit's
 //     CPU per packet beside the same phase without recording, on the data IO thread and in
@@ -22,6 +25,7 @@
 // kit broadcasts discovery, so run it in a private network namespace:
 //   unshare -rn sh -c 'ip link set lo up && kit_stream_bench [--quick]'
 // The Octave part uses the real stream block "kesto-stream v1": no bridge may run meanwhile.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -218,7 +222,7 @@ void WaitQuiet(Count count, std::uint64_t expected) {
   }
 }
 
-enum class Target { kBare, kKit, kKitStream, kKitStreamRecording };
+enum class Target { kBare, kKit, kKitStream, kKitStreamRecording, kKitPaused };
 
 struct PhaseResult {
   std::string name;
@@ -246,6 +250,8 @@ struct PhaseResult {
   std::uint64_t recorded = 0;
   std::uint64_t record_dropped = 0;
   std::uint64_t record_bytes = 0;
+  // The paused phase: what the system said it dropped on the kit's data socket.
+  std::uint64_t os_dropped = 0;
   double latency_median_us = 0, latency_p99_us = 0, latency_max_us = 0;
 
   // Sent but never received: dropped by the receiving socket (or never delivered).
@@ -286,6 +292,8 @@ class Bench {
       Take(bare.tally(), bare.probe(), r);
     } else {
       const bool recording = target == Target::kKitStreamRecording;
+      const std::uint64_t os_dropped_before = kit_.os_dropped();
+      if (target == Target::kKitPaused) kit_.PauseAtNextPacket(1.0);
       const bool stream = target == Target::kKitStream || recording;
       kit_.ResetPhase();
       kit_.SetStreamWriting(stream);
@@ -315,6 +323,7 @@ class Bench {
       }
       kit_.SetStreamWriting(false);
       Take(kit_.tally(), kit_.probe(), r);
+      r.os_dropped = kit_.os_dropped() - os_dropped_before;
       if (r.received > 0) {
         r.process_cpu_us_per_packet = static_cast<double>(cpu_used) / 1e3 / static_cast<double>(r.received);
       }
@@ -361,13 +370,20 @@ class Bench {
                 "steady packets\n",
                 "", r.cpu_us_per_packet, static_cast<unsigned long long>(r.steady_allocations),
                 static_cast<unsigned long long>(r.steady_packets));
+    if (r.target == Target::kKitPaused) {
+      std::printf("%-34s data thread held 1 s: the system told %llu dropped; sent - received = %llu"
+                  " (%s)\n",
+                  "", static_cast<unsigned long long>(r.os_dropped),
+                  static_cast<unsigned long long>(r.lost_in_socket()),
+                  r.os_dropped == r.lost_in_socket() ? "equal" : "NOT EQUAL");
+    }
     if (r.target == Target::kKitStreamRecording) {
       std::printf("%-34s recording: %llu datagrams recorded, %llu dropped, %.1f MB\n", "",
                   static_cast<unsigned long long>(r.recorded),
                   static_cast<unsigned long long>(r.record_dropped),
                   static_cast<double>(r.record_bytes) / 1e6);
     }
-    if (r.target != Target::kBare && r.target != Target::kKit) {
+    if (r.target == Target::kKitStream || r.target == Target::kKitStreamRecording) {
       std::printf("%-34s stream: written %llu, reader got %llu, ring lost %llu, counter gaps %llu,"
                   " malformed %llu; latency us median %.1f p99 %.1f max %.1f (%llu samples,"
                   " %llu negative)\n",
@@ -433,17 +449,48 @@ void PrintSummary(const Options& o, const std::vector<PhaseResult>& flood,
   for (const PhaseResult& r : paced) {
     std::printf("  %-20s %10llu   %10llu", r.name.c_str(), static_cast<unsigned long long>(r.send.sent),
                 static_cast<unsigned long long>(r.lost_in_socket()));
-    if (r.target != Target::kBare) {
+    if (r.target == Target::kKitStream || r.target == Target::kKitStreamRecording) {
       std::printf("  %9llu  %10llu    %7.1f / %7.1f / %8.1f\n",
                   static_cast<unsigned long long>(r.ring_lost),
                   static_cast<unsigned long long>(r.returned), r.latency_median_us,
                   r.latency_p99_us, r.latency_max_us);
+    } else if (r.target == Target::kBare) {
+      std::printf("  (bare recvfrom loop)  CPU us/packet %.2f\n", r.cpu_us_per_packet);
     } else {
-      std::printf("  (bare recvfrom loop)\n");
+      std::printf("  (kit, no stream)      CPU us/packet %.2f\n", r.cpu_us_per_packet);
     }
   }
   for (const PhaseResult& r : paced) {
     if (r.target == Target::kKitStreamRecording) PrintRecordingCost(paced[1], r);
+  }
+  const auto find = [&paced](const std::string& name) -> const PhaseResult* {
+    for (const PhaseResult& r : paced) {
+      if (r.name == name) return &r;
+    }
+    return nullptr;
+  };
+  const PhaseResult* kit_paced = find("kit " + paced[1].name);
+  const PhaseResult* bare_paced = find("bare " + paced[1].name);
+  if (flood.size() == 3 && kit_paced != nullptr && bare_paced != nullptr) {
+    std::printf("CPU per packet, kit / bare loop (goal <= 1.15): flood %.3f (%.2f / %.2f us), "
+                "%s %.3f (%.2f / %.2f us)\n",
+                Ratio(flood[1].cpu_us_per_packet, flood[0].cpu_us_per_packet),
+                flood[1].cpu_us_per_packet, flood[0].cpu_us_per_packet, paced[1].name.c_str(),
+                Ratio(kit_paced->cpu_us_per_packet, bare_paced->cpu_us_per_packet),
+                kit_paced->cpu_us_per_packet, bare_paced->cpu_us_per_packet);
+    std::printf("loss at flood (goal: kit + stream <= bare): bare %llu, kit + stream %llu\n",
+                static_cast<unsigned long long>(flood[0].lost_in_socket()),
+                static_cast<unsigned long long>(flood[2].lost_in_socket()));
+  }
+  for (const PhaseResult& r : paced) {
+    if (r.target != Target::kKitPaused) continue;
+    std::printf("reader held 1 s at flood: sent %llu, received %llu, the system told %llu dropped"
+                " (sent - received %llu: %s)\n",
+                static_cast<unsigned long long>(r.send.sent),
+                static_cast<unsigned long long>(r.received),
+                static_cast<unsigned long long>(r.os_dropped),
+                static_cast<unsigned long long>(r.lost_in_socket()),
+                r.os_dropped == r.lost_in_socket() ? "equal" : "NOT EQUAL");
   }
   std::uint64_t allocations = 0, packets = 0;
   for (const auto* list : {&flood, &paced}) {
@@ -511,6 +558,10 @@ int main(int argc, char** argv) {
                               options.low_rate, options.low_seconds));
     paced.push_back(bench.Run(label(options.rate, options.seconds), Target::kKitStream,
                               options.rate, options.seconds));
+    paced.push_back(bench.Run("kit " + label(options.rate, options.seconds), Target::kKit,
+                              options.rate, options.seconds));
+    paced.push_back(bench.Run("bare " + label(options.rate, options.seconds), Target::kBare,
+                              options.rate, options.seconds));
     paced.push_back(bench.Run(label(options.rate, options.seconds) + ", recording",
                               Target::kKitStreamRecording, options.rate, options.seconds,
                               options.record_dir + "/kit_stream_bench_" + block_name + ".pcapng"));
@@ -518,6 +569,8 @@ int main(int argc, char** argv) {
                               options.high_rate, options.high_seconds));
     paced.push_back(bench.Run("bare " + label(options.high_rate, options.high_seconds),
                               Target::kBare, options.high_rate, options.high_seconds));
+    paced.push_back(bench.Run("flood, kit held 1 s", Target::kKitPaused, kFloodRate,
+                              std::max(3.0, options.flood_seconds)));
     bench.Stop();
   }
   if (g_pinned) PlaceThisThread(-1);
