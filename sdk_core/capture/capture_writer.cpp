@@ -3,20 +3,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include "captured_packet.h"
 #include "little_endian.h"
+#include "pcapng_layout.h"
 
 namespace kesto::capture {
 namespace {
 
-constexpr uint32_t kSectionHeader = 0x0A0D0D0A;
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr uint32_t kInterfaceDescription = 1;
-constexpr uint32_t kEnhancedPacket = 6;
-constexpr uint16_t kLinkTypeRaw = 101;  // raw IP: Wireshark, tshark and tcpdump all decode it
-constexpr uint16_t kOptionEnd = 0;
-constexpr uint16_t kOptionUserApplication = 4;  // in the section header
-constexpr uint16_t kOptionInterfaceName = 2;
-constexpr uint16_t kOptionTsResol = 9;
+using namespace pcapng;
+
 constexpr uint8_t kNanoseconds = 9;  // if_tsresol: 10^-9 s
 constexpr size_t kIpHeaderBytes = 20;
 constexpr size_t kUdpHeaderBytes = 8;
@@ -90,7 +85,7 @@ bool CaptureWriter::Open(const std::string& path, const std::string& application
   if (!Put(block_.data(), block_.size())) return false;
 
   b.Begin(kInterfaceDescription);
-  b.U16(kLinkTypeRaw);
+  b.U16(static_cast<uint16_t>(kLinkRaw));  // raw IP: Wireshark, tshark and tcpdump decode it
   b.U16(0);
   b.U32(0);  // no snapshot length: packets are kept whole
   static const char kName[] = "kesto";

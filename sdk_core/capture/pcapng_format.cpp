@@ -7,23 +7,16 @@
 #include <vector>
 
 #include "format_reader.h"
+#include "pcapng_layout.h"
 #include "wire_order.h"
 
 namespace kesto::capture {
 namespace {
 
-constexpr uint32_t kSectionHeader = 0x0A0D0D0A;  // the same in either byte order
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
-constexpr uint32_t kInterfaceDescription = 1;
-constexpr uint32_t kObsoletePacket = 2;
-constexpr uint32_t kSimplePacket = 3;
-constexpr uint32_t kEnhancedPacket = 6;
+using namespace pcapng;
+
 // Bigger blocks are taken as damage: well above the largest packet with its options.
 constexpr uint32_t kMaxBlockBytes = 16 * 1024 * 1024;
-
-constexpr uint16_t kOptionEnd = 0;
-constexpr uint16_t kOptionTsResol = 9;
-constexpr uint16_t kOptionTsOffset = 14;
 
 struct Interface {
   uint32_t link_type = 0;

@@ -83,6 +83,17 @@ class BridgeMainTest : public ::testing::Test {
     options.stream_block_name = kesto::test::UniqueName("kesto-bridge-main-stream");
     return options;
   }
+  // Runs the bridge until it has registered its observers, then sends it Ctrl-C; its status.
+  int RunUntilSetUpThenInterrupt() {
+    int result = 1;
+    std::thread bridge([&] { result = RunBridge(options_); });
+    const bool registered = WaitForKitCall("SetLidarStateObserver");
+    EXPECT_EQ(std::raise(SIGINT), 0);
+    bridge.join();
+    EXPECT_TRUE(registered);
+    return result;
+  }
+
   BridgeOptions options_ = TestOptions();
   ConsoleCapture console_;
 };
@@ -163,13 +174,7 @@ TEST_F(BridgeMainTest, ARecordingIsAskedForBeforeTheStartAndCountedAtTheEnd) {
   options_.record_path = "run.pcapng";
   options_.record_max_mb = 50;
   Kit().record_counts = {12, 3, 3};
-  int result = 1;
-  std::thread bridge([&] { result = RunBridge(options_); });
-  const bool registered = WaitForKitCall("SetLidarStateObserver");
-  ASSERT_EQ(std::raise(SIGINT), 0);
-  bridge.join();
-  ASSERT_TRUE(registered);
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(RunUntilSetUpThenInterrupt(), 0);
   std::vector<std::string> calls = kRunCalls;
   calls.insert(calls.begin(), "KestoSdkRecordTo 'run.pcapng' 50");
   calls.push_back("KestoSdkGetRecordCounts");
@@ -191,13 +196,7 @@ TEST_F(BridgeMainTest, WhatTheSystemDroppedReachesTheStreamBlockAndTheEnd) {
     writer.SetOsDropped(5);
   }
   Kit().os_dropped = 7;
-  int result = 1;
-  std::thread bridge([&] { result = RunBridge(options_); });
-  const bool registered = WaitForKitCall("SetLidarStateObserver");
-  ASSERT_EQ(std::raise(SIGINT), 0);
-  bridge.join();
-  ASSERT_TRUE(registered);
-  EXPECT_EQ(result, 0);
+  EXPECT_EQ(RunUntilSetUpThenInterrupt(), 0);
   SharedMemory stream;
   ASSERT_EQ(stream.Open(options_.stream_block_name, stream::kBlockSize), ShmResult::kOk);
   EXPECT_EQ(stream::HeaderOf(stream.data())->os_dropped.load(), 12u);
