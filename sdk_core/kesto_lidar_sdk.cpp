@@ -85,6 +85,7 @@ bool KestoSdkStart(const char* cfg_path, const char* host_ip,
                                            : kit->StartOnHost(host_ip, log_cfg_info);
   if (!started) {
     kit->Stop();
+    g_last_record = kit->recorder().counts();
     return false;
   }
   {

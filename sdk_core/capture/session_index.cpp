@@ -4,6 +4,7 @@
 
 #include "command_id.h"
 #include "detection_data.h"
+#include "packet_block_layout.h"
 #include "protocol_command.h"
 #include "sdk_protocol.h"
 
@@ -31,13 +32,34 @@ DatagramKind ClassifyPayload(const uint8_t* payload, size_t size, uint8_t* dev_t
   return DatagramKind::kOther;
 }
 
+namespace {
+
+// Whether a data packet has exactly the shape a lidar sends (an IMU packet its six values, a
+// point packet whole records) from a port no system service uses: what it takes for a sender
+// heard of by no discovery reply to count as a lidar. Other traffic of a real network (DNS,
+// NTP and the like) passes the loose test of ClassifyPayload now and then, this one hardly ever.
+bool IsLidarShaped(DatagramKind kind, const CapturedDatagram& datagram) {
+  constexpr uint16_t kFirstUnprivilegedPort = 1024;
+  if (datagram.src_port < kFirstUnprivilegedPort) return false;
+  const size_t size = datagram.payload.size();
+  if (kind == DatagramKind::kImuData) return size == block::kPacketDataOffset + block::kImuValuesSize;
+  const size_t record = block::RecordSize(datagram.payload[kDataTypeAt]);
+  return record != 0 && size > kDataHeaderBytes && (size - kDataHeaderBytes) % record == 0;
+}
+
+}  // namespace
+
 DatagramKind SessionIndex::Add(const CapturedDatagram& datagram) {
   if (datagrams_++ == 0) first_ns_ = datagram.time_ns;
   last_ns_ = std::max(last_ns_, datagram.time_ns);
   uint8_t dev_type = 0;
   std::string sn;
-  const DatagramKind kind =
+  DatagramKind kind =
       ClassifyPayload(datagram.payload.data(), datagram.payload.size(), &dev_type, &sn);
+  if ((kind == DatagramKind::kPointData || kind == DatagramKind::kImuData) &&
+      Find(datagram.src_ip) == nullptr && !IsLidarShaped(kind, datagram)) {
+    kind = DatagramKind::kOther;
+  }
   switch (kind) {
     case DatagramKind::kDiscoveryReply: {
       LidarInCapture& lidar = LidarAt(datagram.src_ip, datagram.time_ns);

@@ -6,10 +6,13 @@
 // and IMU packets. The emulator's replay, lidarread and the tests all classify through here, so
 // a recording means the same to each of them.
 //
-// A lidar is a sender of a discovery reply or of a data packet. A data packet is a datagram that
-// is not a command frame, holds at least a data packet's header and names data type 0 (IMU) or
-// 1-3 (points): the frames the host and the lidars exchange are told apart by their checksums,
-// whatever the ports a configuration chose. Pure code; one thread at a time.
+// A data packet is a datagram that is not a command frame, holds at least a data packet's header
+// and names data type 0 (IMU) or 1-3 (points): the frames the host and the lidars exchange are
+// told apart by their checksums, whatever the ports a configuration chose. A lidar is a sender
+// of a discovery reply, or of a data packet of exactly a lidar's shape (six IMU values, or whole
+// point records) from a port above 1023, so that a real network's other traffic (DNS, NTP, ...)
+// makes no lidar; a lidar's later data packets need only the loose form. Pure code; one thread
+// at a time.
 
 #include <cstddef>
 #include <cstdint>

@@ -23,6 +23,7 @@ bool SessionRecorder::Start(const RecordOptions& options) {
   options_ = options;
   broken_ = false;
   file_number_ = 0;
+  unflushed_ = 0;
   files_ = 0;
   recorded_ = 0;
   if (!OpenFile()) return false;
@@ -57,14 +58,17 @@ void SessionRecorder::Record(const capture::DatagramRecord& record) {
       ++dropped_;
       return;
     }
+    if (size > options_.batch_bytes || record.length > capture::CaptureWriter::kMaxPayload) {
+      ++dropped_;  // no batch can hold it
+      return;
+    }
     if (filling_ != nullptr && filling_->used + size > filling_->bytes.size()) {
       full_.push_back(filling_);
       filling_ = nullptr;
       wake = true;
     }
     Batch* batch = FillingLocked();
-    if (batch == nullptr || record.length > capture::CaptureWriter::kMaxPayload ||
-        size > batch->bytes.size()) {
+    if (batch == nullptr) {
       ++dropped_;
     } else {
       capture::CaptureWriter::EncodePacketBlock(record, ip_id_++, batch->bytes.data() + batch->used);
@@ -122,14 +126,17 @@ void SessionRecorder::Run() {
       last = stopping_;
     }
     uint64_t lost = 0;
-    for (Batch* batch : taken) {
-      if (writer_.is_open() && WriteBatch(*batch)) {
-        recorded_ += batch->datagrams;
+    for (Batch* batch : taken) lost += writer_.is_open() ? WriteBatch(*batch) : batch->datagrams;
+    // Counted as recorded only once the file has them.
+    if (unflushed_ != 0) {
+      if (writer_.Flush()) {
+        recorded_ += unflushed_;
       } else {
-        lost += batch->datagrams;
+        WriteFailed();
+        lost += unflushed_;
       }
+      unflushed_ = 0;
     }
-    if (!taken.empty() && writer_.is_open() && !writer_.Flush()) WriteFailed();
     {
       std::lock_guard<std::mutex> lock(mutex_);
       dropped_ += lost;
@@ -144,28 +151,45 @@ void SessionRecorder::Run() {
   }
 }
 
-bool SessionRecorder::WriteBatch(const Batch& batch) {
+uint64_t SessionRecorder::WriteBatch(const Batch& batch) {
   const uint8_t* bytes = batch.bytes.data();
   size_t start = 0;
   size_t at = 0;
+  uint64_t blocks = 0;  // in the run from `start` to `at`
+  uint64_t taken = 0;   // datagrams of this batch handed to a file
   while (at < batch.used) {
     const size_t block = LoadU32(bytes + at + 4);
     const uint64_t file_bytes = writer_.bytes() + (at - start);
     // A file holds at least one packet, however small the limit.
     if (options_.max_file_bytes != 0 && file_bytes + block > options_.max_file_bytes &&
         (at > start || !file_fresh_)) {
-      if (!writer_.WriteBlocks(bytes + start, at - start)) return WriteFailed();
-      if (!OpenFile()) {  // logged there
-        broken_ = true;
-        return false;
-      }
+      if (!writer_.WriteBlocks(bytes + start, at - start)) return Lost(batch, taken, true);
+      unflushed_ += blocks;
+      taken += blocks;
+      // The closed file holds what was written to it.
+      if (!OpenFile()) return Lost(batch, taken, false);  // logged there
       start = at;
+      blocks = 0;
     }
     at += block;
+    ++blocks;
   }
-  if (!writer_.WriteBlocks(bytes + start, at - start)) return WriteFailed();
+  if (!writer_.WriteBlocks(bytes + start, at - start)) return Lost(batch, taken, true);
+  unflushed_ += blocks;
   file_fresh_ = false;
-  return true;
+  return 0;
+}
+
+uint64_t SessionRecorder::Lost(const Batch& batch, uint64_t taken, bool log) {
+  if (log) {
+    WriteFailed();
+  } else {
+    broken_ = true;
+  }
+  // What the file had not yet made its own is lost with it.
+  const uint64_t lost = batch.datagrams - taken + unflushed_;
+  unflushed_ = 0;
+  return lost;
 }
 
 bool SessionRecorder::WriteFailed() {
@@ -176,7 +200,14 @@ bool SessionRecorder::WriteFailed() {
 }
 
 bool SessionRecorder::OpenFile() {
-  if (writer_.is_open() && !writer_.Close()) return false;
+  if (writer_.is_open()) {
+    if (!writer_.Close()) {
+      KESTO_LOG_ERROR("Recording stopped: {}", writer_.error());
+      return false;
+    }
+    recorded_ += unflushed_;
+    unflushed_ = 0;
+  }
   const std::string path = FilePath(++file_number_);
   if (!writer_.Open(path, options_.application)) {
     KESTO_LOG_ERROR("Recording to {} failed: {}", path, writer_.error());

@@ -42,7 +42,7 @@ struct RecordOptions {
 };
 
 struct RecordCounts {
-  uint64_t recorded = 0;  // datagrams written (or being written) to the files
+  uint64_t recorded = 0;  // datagrams the files hold (written out and flushed)
   uint64_t dropped = 0;   // datagrams left out of the recording
   uint32_t files = 0;     // files started
 };
@@ -74,8 +74,13 @@ class SessionRecorder {
   };
 
   void Run();
-  // Writes one batch, starting new files at the size limit. Recording thread.
-  bool WriteBatch(const Batch& batch);
+  // Writes one batch, starting new files at the size limit; the datagrams lost to a write or a
+  // file the system refused. Recording thread.
+  uint64_t WriteBatch(const Batch& batch);
+  // After a failure inside `batch`, of which `taken` datagrams were handed to files: the
+  // recording ends (with its one line when `log`; else it was logged where it failed) and
+  // what no file made its own is lost.
+  uint64_t Lost(const Batch& batch, uint64_t taken, bool log);
   // One log line; the recording ends. Recording thread.
   bool WriteFailed();
   bool OpenFile();
@@ -105,6 +110,7 @@ class SessionRecorder {
   capture::CaptureWriter writer_;
   uint32_t file_number_ = 0;
   bool file_fresh_ = false;  // the current file holds no packet yet
+  uint64_t unflushed_ = 0;   // datagrams written to the current file, not yet flushed
   std::thread thread_;
 };
 

@@ -59,6 +59,9 @@ std::vector<Datagram> Session() {
   };
   add(kHost, 50001, CommandFrame(lidar::kCmdIdDiscovery, lidar::kCommandTypeCommand, {}));
   add(kFirst, 55000, DiscoveryReply(kFirstType, "ORB-0001"));
+  // The lidar without a discovery reply makes itself known by a packet of a lidar's exact
+  // shape; after that its packets need only the loose form.
+  add(kSecond, 56000, DataPacket(0, 1), true);
   for (std::size_t n = 0; n < 320; ++n) {
     const std::uint32_t src = n % 3 == 2 ? kSecond : kFirst;
     add(src, 56000, DataPacket(static_cast<std::uint8_t>(n % 4), n), true);

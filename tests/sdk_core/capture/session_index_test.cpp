@@ -107,5 +107,33 @@ TEST(SessionIndex, TellsLidarsAndTheirStreams) {
   EXPECT_EQ(index.last_ns(), 100u);
 }
 
+// A real network's other traffic passes the loose test of a data packet now and then (a DNS
+// message has a 0 at byte 10): it makes no lidar unless it has exactly a lidar's shape from a
+// port above the system services'. A lidar's own later packets need only the loose form.
+TEST(SessionIndex, OtherTrafficMakesNoLidar) {
+  constexpr uint32_t kServer = 0x0500007Fu;
+  struct Case {
+    uint16_t port;
+    Bytes payload;
+    DatagramKind kind;
+  } cases[] = {
+      {53, DataPacket(0, 60), DatagramKind::kOther},      // DNS of an IMU packet's size
+      {123, DataPacket(1, 1380), DatagramKind::kOther},   // NTP port, point shape
+      {5353, DataPacket(0, 77), DatagramKind::kOther},    // mDNS, no IMU packet's size
+      {40000, DataPacket(1, 1381), DatagramKind::kOther}, // not whole records
+      {40000, DataPacket(2, 36), DatagramKind::kOther},   // no record at all
+      {40000, DataPacket(0, 60), DatagramKind::kImuData}, // a lidar's IMU packet: a lidar now
+      {40000, DataPacket(1, 1381), DatagramKind::kPointData},  // then loose form suffices
+  };
+  SessionIndex index;
+  for (const Case& c : cases) {
+    EXPECT_EQ(index.Add(From(kServer, c.port, 1, c.payload)), c.kind)
+        << c.port << " " << c.payload.size();
+  }
+  ASSERT_EQ(index.lidars().size(), 1u);
+  EXPECT_EQ(index.lidars()[0].imu_packets, 1u);
+  EXPECT_EQ(index.lidars()[0].point_packets, 1u);
+}
+
 }  // namespace
 }  // namespace kesto::capture
