@@ -54,7 +54,7 @@ const char* const kNamedLidar = "orbit@192.168.1.12/NAMED-C";
 
 // A data packet whose every byte tells its lidar, stream and number.
 Bytes DataPacket(size_t lidar, bool point, int k) {
-  Bytes packet(point ? 200 : 60, 0);
+  Bytes packet(point ? 36 + 12 * 14 : 60, 0);  // twelve type-1 records, or the six IMU values
   packet[0] = 5;
   packet[10] = point ? 1 : 0;
   StoreU32(&packet[12], static_cast<uint32_t>(k));
