@@ -3,7 +3,9 @@
 % and no writer restart and that each lidar's packets come in rising timestamp order. With
 % KESTO_ZERO_LOSS_QUIET set (a lidar reboots meanwhile, and sends what it sends), it reads until
 % no packet has come for that many seconds and prints each lidar's count for the script to
-% compare with what the emulator sent. Any failed check ends Octave with an error.
+% compare with what the emulator sent. With KESTO_ZERO_LOSS_KEEP set, every point and IMU row
+% lidarstream gave is saved to that file (variables points, imu) at the end. Any failed check
+% ends Octave with an error.
 1;
 addpath(getenv('KESTO_MEX_DIR'));
 packets = str2double(getenv('KESTO_ZERO_LOSS_PACKETS'));
@@ -14,6 +16,9 @@ rows_per_packet = 96;  % point data type 1
 [~, ~, counts] = lidarstream;  % from here on, every packet counts
 fclose(fopen(getenv('KESTO_ZERO_LOSS_READY'), 'w'));
 
+keep = getenv('KESTO_ZERO_LOSS_KEEP');
+kept_points = {};
+kept_imu = {};
 handles = [];
 received = [];
 last_time = [];
@@ -25,8 +30,12 @@ last_arrival = tic;
 % Generous: the lidars are found within seconds and send for PACKETS / 2083 s.
 deadline = 60 + packets / 2083 * 3;
 while toc(start) < deadline
-  [points, ~, counts] = lidarstream;
+  [points, imu, counts] = lidarstream;
   calls = calls + 1;
+  if ~isempty(keep)
+    kept_points{end + 1} = points;
+    kept_imu{end + 1} = imu;
+  end
   lost = lost + counts.lost;
   restarts = restarts + counts.restarts;
   if lost > 0 || restarts > 0
@@ -60,6 +69,11 @@ while toc(start) < deadline
   pause(0.02);
 end
 printf('zero_loss: %d calls, packets per lidar: %s, lost %d\n', calls, mat2str(received), lost);
+if ~isempty(keep)
+  points = vertcat(zeros(0, 8), kept_points{:});
+  imu = vertcat(zeros(0, 8), kept_imu{:});
+  save('-binary', keep, 'points', 'imu');
+end
 for k = 1:numel(handles)
   printf('zero_loss: lidar %d received %d\n', handles(k), received(k));
 end

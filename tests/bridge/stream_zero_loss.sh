@@ -7,7 +7,10 @@
 # With "reboot" after PACKETS, the ORBIT lidar reboots mid-stream and is set up again: the loop
 # must then see exactly the packets each lidar sent (the emulator's own counts), still with no
 # counted loss and no writer restart.
-# Usage: stream_zero_loss.sh CLOUDPUMP LIDAR_SIM WRITE_CONFIG OCTAVE_CLI MEX_DIR SCRIPT PACKETS [reboot]
+# With "record", cloudpump also records the session, the loop keeps every row lidarstream gave,
+# and after cloudpump's stop lidarread must give exactly those rows from the recording (the IMU
+# rows of the file go on after the loop's end).
+# Usage: stream_zero_loss.sh CLOUDPUMP LIDAR_SIM WRITE_CONFIG OCTAVE_CLI MEX_DIR SCRIPT PACKETS [reboot|record]
 set -eu
 pump=$1 sim=$2 write_config=$3 octave=$4 mex_dir=$5 script=$6 packets=$7 variant=${8:-}
 
@@ -38,15 +41,21 @@ wait_for() {
 }
 
 "$write_config" config.json 127.0.0.1 >/dev/null
-"$pump" >pump.log 2>&1 &
+if [ "$variant" = record ]; then
+  "$pump" --record session.pcapng >pump.log 2>&1 &
+else
+  "$pump" >pump.log 2>&1 &
+fi
 pump_pid=$!
 wait_for 20 grep -q "Init kesto lidars succ." pump.log || fail "cloudpump did not start"
 
 # The reader's first call starts at the newest packet, so it starts before the lidars exist.
 quiet=
 [ "$variant" = reboot ] && quiet=3
+keep=
+[ "$variant" = record ] && keep=$work/live_rows.mat
 KESTO_MEX_DIR=$mex_dir KESTO_ZERO_LOSS_PACKETS=$packets KESTO_ZERO_LOSS_READY=$work/ready \
-  KESTO_ZERO_LOSS_QUIET=$quiet "$octave" --no-gui -q "$script" >octave.log 2>&1 &
+  KESTO_ZERO_LOSS_QUIET=$quiet KESTO_ZERO_LOSS_KEEP=$keep "$octave" --no-gui -q "$script" >octave.log 2>&1 &
 octave_pid=$!
 wait_for 60 test -f ready || fail "the Octave reader did not start"
 
@@ -81,4 +90,24 @@ wait "$pump_pid" || status=$?
 pump_pid=
 [ "$status" -eq 0 ] || fail "cloudpump ended with status $status"
 grep -q "Kesto Quick Start Demo End!" pump.log || fail "cloudpump did not end cleanly"
+
+if [ "$variant" = record ]; then
+  grep -q "^Recorded [0-9]* datagrams to session.pcapng, dropped 0\.$" pump.log ||
+    fail "the recording is not whole"
+  KESTO_MEX_DIR=$mex_dir "$octave" --no-gui -q --eval "
+    addpath(getenv('KESTO_MEX_DIR'));
+    live = load('$keep');
+    [points, imu, info] = lidarread('$work/session.pcapng');
+    % The loop ends with the last point packet; IMU packets go on until cloudpump stops, so
+    % the live ones are the first of those in the file.
+    if ~isequal(points, live.points) || rows(imu) < rows(live.imu) || ...
+       ~isequal(imu(1:rows(live.imu), :), live.imu)
+      error('lidarread: %d x %d points and %d x %d IMU rows, lidarstream gave %d x %d and %d x %d', ...
+            rows(points), columns(points), rows(imu), columns(imu), ...
+            rows(live.points), columns(live.points), rows(live.imu), columns(live.imu));
+    end
+    printf('lidarread equals lidarstream: %d point rows, %d IMU rows, %d lidars\\n', ...
+           rows(points), rows(imu), numel(info.lidars));" >read.log 2>&1 || { cat read.log; fail "lidarread differs from lidarstream"; }
+  cat read.log
+fi
 echo "PASS"
