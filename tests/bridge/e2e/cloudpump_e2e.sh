@@ -516,17 +516,19 @@ replay_and_record() {  # capture, recording file name
   "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
   start_sim --replay "$1" --status-every 1
   start_pump --record "$2"
-  local a
-  for a in "${addresses[@]}"; do
-    wait_for "the whole replay of the lidar at $a" replayed_all "$a"
-  done
+  wait_for "the whole replay" replayed_all "$(data_packets "$1" | wc -l)"
   interrupt_pump
   interrupt_sim
 }
-# Whether lidar-sim's last status line of the lidar at the address shows 100 point and 100 IMU
-# packets sent (as many as the recorded session's streams hold).
-replayed_all() {  # address
-  grep -E "^$1 " "$scratch/lidar-sim.out" | tail -n 1 | grep -E " points 100 imu 100 " >/dev/null
+# Whether the replaying lidars sent this many point and IMU packets in all, by the last status
+# line of each lidar.
+replayed_all() {  # data packets
+  local a sent=0 line
+  for a in "${addresses[@]}"; do
+    line=$(grep -E "^$a " "$scratch/lidar-sim.out" | tail -n 1)
+    sent=$((sent + $(echo "$line" | sed -n 's/.* points \([0-9]*\) imu \([0-9]*\) .*/\1 + \2/p' || true) + 0))
+  done
+  [ "$sent" -eq "$1" ] || return 1
 }
 
 # Record, replay, record again: the second recording holds the same data packets as the first,
@@ -548,15 +550,10 @@ scenario_replay() {
 }
 
 listening() { grep -F "listening on lo" "$1" >/dev/null 2>&1 || return 1; }
-# Whether a capture still being written holds the session's 400 data packets (a packet being
-# written may be cut short meanwhile: tshark's complaint about it is no fault here).
-dumped_all() {  # capture
-  [ "$("$E2E_TSHARK" -r "$1" -T fields -e udp.srcport 2>/dev/null |
-       grep -cxF "$(data_ports)" || true)" -ge 400 ] || return 1
-}
 
 # A capture of the loopback made by tcpdump while cloudpump served the lidars replays, and
-# cloudpump's recording of the replay holds its data packets.
+# cloudpump's recording of the replay holds its data packets. tcpdump may miss a packet on a
+# busy machine: the replay must give back what it caught, whatever that is.
 scenario_tcpdump() {
   "$E2E_WRITE_CONFIG" "$run/config.json" 127.0.0.1
   "$E2E_TCPDUMP" -i lo --immediate-mode -U -w "$scratch/tcpdump.pcap" udp >"$scratch/tcpdump.out" 2>&1 &
@@ -568,11 +565,13 @@ scenario_tcpdump() {
     test -f "$record/127.0.0.2.point" -a -f "$record/127.0.0.2.imu" -a -f "$record/127.0.0.3.point" -a -f "$record/127.0.0.3.imu"
   interrupt_pump
   interrupt_sim
-  wait_for "every data packet in tcpdump's capture" dumped_all "$scratch/tcpdump.pcap"
   kill -INT "$dump"
   wait_end "$dump" tcpdump
   data_packets "$scratch/tcpdump.pcap" >"$scratch/dumped"
-  [ "$(wc -l <"$scratch/dumped")" -eq 400 ] || fail "tcpdump caught $(wc -l <"$scratch/dumped") of 400 data packets"
+  local port
+  for port in $(data_ports); do
+    [ "$(awk -v p="$port" '$1 == p' "$scratch/dumped" | wc -l)" -ge 1 ] || fail "tcpdump caught no packet from port $port"
+  done
   rm -f "$record"/*
   replay_and_record "$scratch/tcpdump.pcap" replayed.pcapng
   data_packets "$run/replayed.pcapng" >"$scratch/replayed"
