@@ -80,8 +80,8 @@ DatagramKind SessionIndex::Add(const CapturedDatagram& datagram) {
     case DatagramKind::kFrame:
     case DatagramKind::kOther:
       // A lidar's other datagrams still mark how long it was heard.
-      for (LidarInCapture& lidar : lidars_) {
-        if (lidar.address == datagram.src_ip) lidar.last_ns = std::max(lidar.last_ns, datagram.time_ns);
+      if (LidarInCapture* lidar = FindLidar(datagram.src_ip)) {
+        lidar->last_ns = std::max(lidar->last_ns, datagram.time_ns);
       }
       break;
   }
@@ -95,12 +95,14 @@ const LidarInCapture* SessionIndex::Find(uint32_t address) const {
   return nullptr;
 }
 
+LidarInCapture* SessionIndex::FindLidar(uint32_t address) {
+  return const_cast<LidarInCapture*>(static_cast<const SessionIndex*>(this)->Find(address));
+}
+
 LidarInCapture& SessionIndex::LidarAt(uint32_t address, uint64_t time_ns) {
-  for (LidarInCapture& lidar : lidars_) {
-    if (lidar.address == address) {
-      lidar.last_ns = std::max(lidar.last_ns, time_ns);
-      return lidar;
-    }
+  if (LidarInCapture* lidar = FindLidar(address)) {
+    lidar->last_ns = std::max(lidar->last_ns, time_ns);
+    return *lidar;
   }
   LidarInCapture lidar;
   lidar.address = address;

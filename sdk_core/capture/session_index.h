@@ -67,6 +67,8 @@ class SessionIndex {
   uint64_t last_ns() const { return last_ns_; }
 
  private:
+  LidarInCapture* FindLidar(uint32_t address);
+  // The lidar at `address`, entered now when it is new; heard at `time_ns`.
   LidarInCapture& LidarAt(uint32_t address, uint64_t time_ns);
 
   std::vector<LidarInCapture> lidars_;

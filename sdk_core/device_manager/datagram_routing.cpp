@@ -1,7 +1,7 @@
 // The receive path of every datagram: on a data socket, every datagram waiting (up to a batch)
 // per readiness, into the data IO thread's batch buffers; on the others one receive per
-// readiness into the IO thread's buffer. Then routing by the sender's address and source port (from the lidar directory's published
-// routes) to the log capture, the data handler, the command machinery or, for discovery
+// readiness into the IO thread's buffer. Then routing by the sender's address and source port
+// (from the lidar directory's published routes) to the log capture, the data handler, the command machinery or, for discovery
 // replies, the lidar set-up. IO threads.
 #include <cstring>
 

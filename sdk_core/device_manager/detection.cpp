@@ -85,7 +85,8 @@ void DeviceManager::Detection() {
   if (platform::SocketSendTo(socket, buffer, frame_length, to) < 0) {
     KESTO_LOG_INFO("Detection lidars failed, Send to lidar failed.");
   } else if (Recording()) {
-    RecordDatagram(socket, false, to.sin_addr.s_addr, kDiscoveryPort, buffer, static_cast<size_t>(frame_length));
+    RecordDatagram(socket, false, to.sin_addr.s_addr, kDiscoveryPort, buffer,
+                   static_cast<size_t>(frame_length));
   }
 }
 
